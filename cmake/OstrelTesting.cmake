@@ -1,0 +1,17 @@
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# add_ostrel_test(name SOURCES a.cpp b.cpp LIBS lib... LABELS label...)
+function(add_ostrel_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  set(labels ${T_LABELS})
+  if(NOT labels)
+    set(labels unit)
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS "${labels}" TIMEOUT 120
+    DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,103 @@
+#pragma once
+// The serial engine: two port channels (0 the DTE side, 1 the DCE side), the
+// receive threads, the traffic pump and the two write operations.
+//
+// Threading contract: InitEngine, ShutdownEngine, OpenSession, CloseAllPorts,
+// StartPump and WriteToSide run on the UI thread. SignalPump and WritePort may
+// be called from any thread. The pump and the receive threads reach the main
+// window only through the WindowLink. CloseAllPorts joins the receive threads
+// of the channels it closes; that is safe on the UI thread because a receive
+// thread never waits for the UI thread (it posts notices and appends status
+// text without waiting).
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/port_channel.h"
+#include "engine/session_types.h"
+#include "engine/window_link.h"
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/port_map.h"
+
+namespace ostrel::engine {
+
+inline constexpr std::uint32_t kReadBufferSize = 16384;
+inline constexpr std::uint32_t kChunkSize = 2048;
+inline constexpr std::int64_t kLineGapMs = 55;  // a gap above this (56 ms or more) starts a new line
+inline constexpr int kReceiveWaitMs = 500;
+
+struct EngineOptions {
+    platform::MillisClock clock;              // steady milliseconds; defaults to the steady clock
+    std::size_t relayQueueLimit = 1u << 20;   // a relay waits while the far port holds this much unsent
+};
+
+class Engine {
+public:
+    explicit Engine(const platform::PortMap& ports, EngineOptions options = {});
+    ~Engine();  // ShutdownEngine()
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    void InitEngine(WindowLink& link, TrafficPresenter& presenter);
+    // Closes open ports, stops and joins the pump and every receive thread.
+    void ShutdownEngine();
+    bool ready() const { return ready_.load(); }
+
+    // Status 0 opened, 1 failed, 2 engine not ready.
+    std::int32_t OpenSession(const SessionConfig& config);
+    std::int32_t CloseAllPorts();
+    // Status lines ("\r\n*** COMn: ... ***\r\n") for settings the last
+    // OpenSession could not apply exactly; shown after "Port is ON".
+    const std::vector<std::string>& openNotes() const { return openNotes_; }
+
+    // Starts the TrafficPump thread (once, at the main window's initialisation).
+    void StartPump();
+    void SignalPump();
+
+    // Queues bytes for the channel's port; never blocks. False when the side
+    // has no open port or the port failed.
+    bool WritePort(int side, std::span<const std::uint8_t> bytes);
+    // Writes to the side that the window's SendTarget selects. Returns the
+    // count given (0 when the engine is not ready). When `failure` is given and
+    // the write could not be made, it receives a phrase such as
+    // "COM3 is not open".
+    std::int32_t WriteToSide(std::span<const std::uint8_t> bytes, std::string* failure = nullptr);
+    // Send sets both output flags after its echo, so the next received chunk
+    // of either side starts a new line.
+    void SetOutputFlags();
+
+    // True when `threadId` is the receive thread of a channel that is open now.
+    bool IsCurrentReceiveThread(std::uint64_t threadId) const;
+    bool isOpen(int side) const;
+    PortChannel& channel(int side) { return channels_[side]; }
+    const PortChannel& channel(int side) const { return channels_[side]; }
+    const platform::PortMap& ports() const { return ports_; }
+
+private:
+    std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
+                          std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits, std::uint8_t flow);
+    std::int32_t ClosePort(PortChannel& channel);
+    void ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint64_t threadId);
+    void TrafficPump(std::stop_token stop);
+    bool relayBlocked(int fromSide) const;
+
+    const platform::PortMap& ports_;
+    platform::MillisClock clock_;
+    std::size_t relayQueueLimit_;
+    std::atomic<bool> ready_{false};
+    WindowLink* link_ = nullptr;
+    TrafficPresenter* presenter_ = nullptr;
+    std::array<PortChannel, 2> channels_;
+    std::array<std::atomic<std::int64_t>, 2> lastTake_{};  // pump's last-take time per side
+    std::atomic<std::uint64_t> nextThreadId_{1};
+    std::vector<std::string> openNotes_;
+    platform::Event pumpEvent_{platform::Event::Reset::Manual};
+    std::jthread pump_;
+};
+
+}  // namespace ostrel::engine

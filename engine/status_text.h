@@ -1,0 +1,26 @@
+#pragma once
+// The texts that the engine and the commands put into the traffic window.
+
+#include <string>
+#include <string_view>
+
+namespace ostrel::engine::text {
+
+inline constexpr std::string_view kPortOn = "\r\n*** Port is ON  ***\r\n";
+inline constexpr std::string_view kPortOff = "\r\n*** Port is OFF ***\r\n";
+inline constexpr std::string_view kOpenError = "\r\n*** Error opening COM Port !!! ***\r\n";
+inline constexpr std::string_view kCheckSettings = "\r\n*** Check Port Settings !!! ***\r\n";
+inline constexpr std::string_view kLineStatusError = "\r\nReceived Comport Line Status ERROR\r\n";
+
+// Direction markers of received chunks, by mode and side, and of sent data.
+inline constexpr std::string_view kFromDteMarker = " DTE ->> ";
+inline constexpr std::string_view kFromDceMarker = " DCE ->> ";
+inline constexpr std::string_view kToDteMarker = " DTE <<- ";
+inline constexpr std::string_view kToDceMarker = " DCE <<- ";
+
+// "\r\n*** COMn disconnected ***\r\n"
+std::string disconnected(int portNumber);
+// "\r\n*** COMn: <what> ***\r\n", for a setting that could not be applied.
+std::string settingNote(int portNumber, std::string_view what);
+
+}  // namespace ostrel::engine::text

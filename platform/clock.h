@@ -1,0 +1,30 @@
+#pragma once
+// Clocks: a millisecond steady clock for timing rules (injectable in tests),
+// and local time of day with milliseconds for time stamps.
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+
+namespace ostrel::platform {
+
+// Milliseconds from an arbitrary origin; never goes backwards. Tests pass a
+// function over a counter of their own.
+using MillisClock = std::function<std::int64_t()>;
+std::int64_t steadyMillis();
+MillisClock steadyClock();
+
+struct TimeOfDay {
+    int hour = 0;    // 0..23
+    int minute = 0;  // 0..59
+    int second = 0;  // 0..60
+    int millis = 0;  // 0..999
+};
+
+// Local time of day of a real-time instant (uses localtime_r, so TZ applies).
+std::optional<TimeOfDay> localTimeOfDay(const timespec& realtime);
+// The current local time of day (CLOCK_REALTIME).
+std::optional<TimeOfDay> currentLocalTimeOfDay();
+
+}  // namespace ostrel::platform

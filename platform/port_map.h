@@ -1,0 +1,52 @@
+#pragma once
+// The port map: COM numbers 1..64 to devices. Explicit mappings come first,
+// then /dev/ttySk as COM(k+1) where sysfs shows a UART, then the other serial
+// devices at the lowest free numbers, then paths named on the command line and
+// virtual ports. Built on the UI thread at start-up and read-only afterwards.
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/serial_discovery.h"
+#include "platform/sys_error.h"
+#include "platform/tty_port.h"
+#include "platform/virtual_port.h"
+
+namespace ostrel::platform {
+
+inline constexpr int kMaxComNumber = 64;
+
+struct PortEntry {
+    int number = 0;
+    std::string path;         // device path, or the link path of a virtual port
+    std::string description;  // for --list-ports
+    std::shared_ptr<VirtualPort> virtualPort;  // set for virtual ports
+};
+
+class PortMap {
+public:
+    // Errors are returned as text naming the problem (number out of range, taken).
+    std::optional<std::string> addExplicit(int number, const std::string& path);
+    std::optional<std::string> addVirtual(std::shared_ptr<VirtualPort> port);
+    void addDiscovered(const std::vector<SerialDevice>& devices);
+    // Maps a path to the lowest free number, or returns the number it already
+    // has. 0 when all 64 numbers are taken.
+    int addPath(const std::string& path, const std::string& description = {});
+    int lowestFree() const;  // 0 when none
+
+    const PortEntry* find(int number) const;
+    std::optional<int> numberOf(const std::string& path) const;
+    std::vector<PortEntry> entries() const;  // ascending COM number
+
+    // Opens COM number `number`: a device path through TtyPort::open, a
+    // virtual port through its master. ENOENT when the number is not mapped.
+    Result<TtyPort> open(int number) const;
+
+private:
+    std::map<int, PortEntry> entries_;
+};
+
+}  // namespace ostrel::platform

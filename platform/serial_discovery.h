@@ -1,0 +1,23 @@
+#pragma once
+// Finds the serial devices of the machine in sysfs: entries of class/tty with
+// a device link; ttyS* whose UART type is 0 (no UART there) are skipped. USB
+// adapters carry vendor, product and serial number from sysfs. Nothing is
+// opened. The roots are parameters so that tests use fake trees.
+
+#include <string>
+#include <vector>
+
+namespace ostrel::platform {
+
+struct SerialDevice {
+    std::string name;         // "ttyUSB0"
+    std::string devicePath;   // devRoot + "/" + name
+    std::string driver;       // "ftdi_sio", "cdc_acm", "serial", ...
+    std::string description;  // "FTDI FT232R USB UART (0403:6001, serial A12345)", "16550A UART at 0x3f8"
+};
+
+// Sorted: ttyS* by number first, then the rest by name.
+std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot = "/sys",
+                                                const std::string& devRoot = "/dev");
+
+}  // namespace ostrel::platform

@@ -1,0 +1,41 @@
+#pragma once
+// Errors from system calls carried as values: the operation, the path it
+// concerned and errno, turned into words for the operator by describe().
+
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace ostrel::platform {
+
+struct SysError {
+    std::string op;    // "open", "flock", "TCSETS2", ...
+    std::string path;  // device or file concerned, may be empty
+    int code = 0;      // errno value; 0 for errors that are not from errno
+
+    // Operator-facing text, for example "/dev/ttyUSB0: port is busy (in use by another program)".
+    std::string describe() const;
+    // True when the error means "someone else holds the port" (EBUSY, EWOULDBLOCK).
+    bool isBusy() const;
+};
+
+SysError lastError(std::string op, std::string path = {});  // from the current errno
+
+// A value or a SysError. Small on purpose; C++20 has no std::expected.
+template <class T>
+class Result {
+public:
+    Result(T value) : v_(std::move(value)) {}
+    Result(SysError error) : v_(std::move(error)) {}
+    bool ok() const { return v_.index() == 0; }
+    explicit operator bool() const { return ok(); }
+    T& value() & { return std::get<0>(v_); }
+    T&& value() && { return std::get<0>(std::move(v_)); }
+    const T& value() const& { return std::get<0>(v_); }
+    const SysError& error() const { return std::get<1>(v_); }
+
+private:
+    std::variant<T, SysError> v_;
+};
+
+}  // namespace ostrel::platform

@@ -1,0 +1,84 @@
+#pragma once
+// One serial port, opened exclusively. Threading: configure(), purge() and the
+// destructor run on the thread that owns the port while no other thread uses
+// it; wait(), read() and takeCountedLineErrors() are called by the port's
+// receive thread only; writes go through a Transmitter (transmitter.h).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/line_settings.h"
+#include "platform/parmrk_decoder.h"
+#include "platform/sys_error.h"
+#include "platform/unique_fd.h"
+
+namespace ostrel::platform {
+
+struct ReadOutcome {
+    std::size_t count = 0;   // data bytes placed in the buffer (escaping undone)
+    bool lineError = false;  // a byte of this read came with a framing/parity error or a break
+    bool hungUp = false;     // the device or the other end went away (read 0, EIO)
+};
+
+class TtyPort {
+public:
+    // Opens a device path: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, refuses
+    // non-ttys, flock(LOCK_EX|LOCK_NB) then TIOCEXCL. Raw mode is set, DTR and
+    // RTS are dropped, and pending input and output are flushed.
+    static Result<TtyPort> open(const std::string& path);
+    // Takes an fd that the caller already holds exclusively (the master of a
+    // virtual port). `lease` is released when the port closes. Line settings on
+    // such a port are accepted and mean nothing; it never reports line errors.
+    static Result<TtyPort> adopt(UniqueFd fd, std::string name, std::shared_ptr<void> lease);
+
+    TtyPort(TtyPort&&) noexcept;
+    TtyPort& operator=(TtyPort&&) noexcept;
+    ~TtyPort();  // TIOCNXCL, then close
+
+    // Applies the settings (termios2 with BOTHER for the rate). Returns one
+    // phrase per setting that could not be applied exactly, for example
+    // "1.5 stop bits not supported here, using 2". Empty when all applied.
+    // On a pseudo-terminal nothing is reported.
+    std::vector<std::string> configure(const LineSettings& settings);
+
+    int fd() const { return fd_.get(); }
+    const std::string& path() const { return path_; }
+    bool isPseudoTerminal() const { return pseudo_; }
+
+    enum WaitFlag : unsigned { Readable = 1u, HangUp = 2u, Woken = 4u, TimedOut = 8u };
+    // poll() on the port (POLLIN only when wantRead) and on wakeFd, at most
+    // timeoutMs. Returns a set of WaitFlag bits. EINTR is retried.
+    unsigned wait(int wakeFd, bool wantRead, int timeoutMs) const;
+
+    // Non-blocking read of at most out.size() raw bytes; undoes the PARMRK
+    // escaping (state kept across calls). EAGAIN gives count 0.
+    ReadOutcome read(std::span<std::uint8_t> out);
+
+    // True when the driver's error counters (TIOCGICOUNT: frame, parity,
+    // overrun, break) grew since the previous call or the open. Always false
+    // where the driver has no counters (pseudo-terminals).
+    bool takeCountedLineErrors();
+
+    // Discards pending input and output (tcflush TCIOFLUSH) and takes a new
+    // error-counter baseline.
+    void purge();
+
+private:
+    TtyPort() = default;
+    UniqueFd fd_;
+    std::string path_;
+    bool pseudo_ = false;
+    bool decodeMarks_ = false;
+    ParmrkDecoder decoder_;
+    struct Counters {
+        int frame = 0, parity = 0, overrun = 0, brk = 0, bufOverrun = 0;
+    } counters_;
+    bool haveCounters_ = false;
+    std::shared_ptr<void> lease_;
+};
+
+}  // namespace ostrel::platform

@@ -1,0 +1,42 @@
+#pragma once
+// A virtual port: a pseudo-terminal pair made by Ostrel. The slave gets a
+// stable path (a symlink), which another program opens as a serial device;
+// Ostrel serves the master under a COM number. Ostrel keeps its own raw slave
+// fd open for the port's life, so bytes are never cooked or echoed and the
+// other program closing the path is not a hang-up.
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "platform/pty_pair.h"
+#include "platform/sys_error.h"
+#include "platform/tty_port.h"
+
+namespace ostrel::platform {
+
+class VirtualPort : public std::enable_shared_from_this<VirtualPort> {
+public:
+    // linkPath empty: a link "ostrel-COM<n>" in $XDG_RUNTIME_DIR (or /tmp).
+    // An existing symlink at linkPath is replaced; any other file there is an error.
+    static Result<std::shared_ptr<VirtualPort>> create(int comNumber, std::string linkPath = {});
+    ~VirtualPort();  // removes the link if it still points at our slave
+
+    const std::string& linkPath() const { return linkPath_; }
+    const std::string& slavePath() const { return pair_.slavePath; }
+    int comNumber() const { return comNumber_; }
+    bool inUse() const { return inUse_.load(); }
+
+    // Opens the master side as a port. Busy (EBUSY) while another TtyPort
+    // from this virtual port is open.
+    Result<TtyPort> openPort();
+
+private:
+    VirtualPort() = default;
+    int comNumber_ = 0;
+    std::string linkPath_;
+    PtyPair pair_;
+    std::atomic<bool> inUse_{false};
+};
+
+}  // namespace ostrel::platform
