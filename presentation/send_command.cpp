@@ -1,0 +1,53 @@
+// One press of "Send": the echo line, the output flags and the write.
+
+#include "presentation/send_command.h"
+
+#include <string>
+
+#include "engine/session_types.h"
+#include "engine/status_text.h"
+#include "presentation/string_sink.h"
+
+namespace ostrel::presentation {
+
+namespace {
+
+std::string sendFailedLine(std::string_view why) {
+    std::string line = "\r\n*** Send failed: ";
+    line.append(why);
+    line.append(" ***\r\n");
+    return line;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> OnSendText(std::string_view text, engine::Engine& engine,
+                                     engine::TrafficPresenter& presenter, engine::WindowLink& window) {
+    // The format decides the parsing here; the formatter reads it again for
+    // the echo, and both reads agree because only this (UI) thread changes it.
+    const bool hex = window.displayFormat() == engine::kDisplayHex;
+    std::vector<std::uint8_t> bytes =
+        hex ? ParseHexText(text) : std::vector<std::uint8_t>(text.begin(), text.end());
+
+    // The echo's pieces are gathered first and appended as one piece of text.
+    StringSink echo;
+    presenter.BeginTrafficLine(echo);
+    echo.appendText(window.sendTarget() == engine::kToDte ? engine::text::kToDteMarker
+                                                          : engine::text::kToDceMarker);
+    presenter.ShowTraffic(echo, bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    window.appendText(echo.text());
+
+    // The next chunk received from either side starts a line of its own.
+    engine.SetOutputFlags();
+
+    if (!bytes.empty()) {
+        std::string failure;
+        const std::int32_t taken = engine.WriteToSide(bytes, &failure);
+        if (taken == 0 || !failure.empty()) {
+            window.appendText(sendFailedLine(failure.empty() ? "the serial engine is not running" : failure));
+        }
+    }
+    return bytes;
+}
+
+}  // namespace ostrel::presentation
