@@ -22,7 +22,8 @@ struct TimeOfDay {
     int millis = 0;  // 0..999
 };
 
-// Local time of day of a real-time instant (uses localtime_r, so TZ applies).
+// Local time of day of a real-time instant (uses localtime_r, so TZ applies;
+// call tzset() after changing TZ at run time).
 std::optional<TimeOfDay> localTimeOfDay(const timespec& realtime);
 // The current local time of day (CLOCK_REALTIME).
 std::optional<TimeOfDay> currentLocalTimeOfDay();

@@ -21,8 +21,8 @@ inline constexpr int kMaxComNumber = 64;
 
 struct PortEntry {
     int number = 0;
-    std::string path;         // device path, or the link path of a virtual port
-    std::string description;  // for --list-ports
+    std::string path;                          // device path, or the link path of a virtual port
+    std::string description;                   // for --list-ports
     std::shared_ptr<VirtualPort> virtualPort;  // set for virtual ports
 };
 

@@ -9,8 +9,8 @@
 namespace ostrel::platform {
 
 struct PtyPair {
-    UniqueFd master;  // O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC
-    UniqueFd slave;   // opened O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, raw mode, flushed
+    UniqueFd master;        // O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC
+    UniqueFd slave;         // opened O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, raw mode, flushed
     std::string slavePath;  // /dev/pts/N
 };
 

@@ -9,11 +9,12 @@
 namespace ostrel::platform {
 
 struct SysError {
-    std::string op;    // "open", "flock", "TCSETS2", ...
+    std::string op;    // "open", "flock", "TCSETS2", ...; "map" for a port-map look-up
     std::string path;  // device or file concerned, may be empty
     int code = 0;      // errno value; 0 for errors that are not from errno
 
-    // Operator-facing text, for example "/dev/ttyUSB0: port is busy (in use by another program)".
+    // Operator-facing text, for example "/dev/ttyUSB0: port is busy (in use by another program)",
+    // or "COM7 is not mapped to any device" for {"map", "COM7", ENOENT}.
     std::string describe() const;
     // True when the error means "someone else holds the port" (EBUSY, EWOULDBLOCK).
     bool isBusy() const;

@@ -26,7 +26,10 @@ class Transmitter {
 public:
     // `fd` stays owned by the caller and must outlive the Transmitter.
     // `onLowWater` (may be empty) is called on the worker thread each time a
-    // write brings the queued byte count from at least `lowWater` to below it.
+    // write brings the queued byte count from at least `lowWater` to below it,
+    // and when a failure discards a queue that held at least `lowWater` bytes
+    // (so that a producer waiting for room looks again and sees failed()).
+    // It is called without any lock of the Transmitter held.
     Transmitter(int fd, std::size_t lowWater = 64 * 1024, std::function<void()> onLowWater = {});
     ~Transmitter();
     Transmitter(const Transmitter&) = delete;

@@ -42,7 +42,9 @@ public:
     // Applies the settings (termios2 with BOTHER for the rate). Returns one
     // phrase per setting that could not be applied exactly, for example
     // "1.5 stop bits not supported here, using 2". Empty when all applied.
-    // On a pseudo-terminal nothing is reported.
+    // On a pseudo-terminal nothing is reported. On an adopted port (a virtual
+    // port's master) nothing is changed: the master shares the termios of the
+    // slave that the other program reads.
     std::vector<std::string> configure(const LineSettings& settings);
 
     int fd() const { return fd_.get(); }
@@ -50,12 +52,20 @@ public:
     bool isPseudoTerminal() const { return pseudo_; }
 
     enum WaitFlag : unsigned { Readable = 1u, HangUp = 2u, Woken = 4u, TimedOut = 8u };
-    // poll() on the port (POLLIN only when wantRead) and on wakeFd, at most
-    // timeoutMs. Returns a set of WaitFlag bits. EINTR is retried.
+    // poll() on the port (POLLIN only when wantRead) and on wakeFd (-1: none),
+    // at most timeoutMs. Returns a set of WaitFlag bits. EINTR is retried.
+    //  - Woken: wakeFd is readable. wait() does not drain it; the caller calls
+    //    WakeFd::drain() (before looking at whatever it was woken for).
+    //  - HangUp: POLLHUP, POLLERR or POLLNVAL on the port. It is reported even
+    //    when wantRead is false, and it is level-triggered: every later wait()
+    //    returns at once. After HangUp the caller reads what is still pending
+    //    (read() until it reports hungUp or gives 0 bytes) and then stops
+    //    waiting on this port; waiting again would spin.
     unsigned wait(int wakeFd, bool wantRead, int timeoutMs) const;
 
     // Non-blocking read of at most out.size() raw bytes; undoes the PARMRK
-    // escaping (state kept across calls). EAGAIN gives count 0.
+    // escaping (state kept across calls). EAGAIN gives count 0. A read of 0
+    // bytes, EIO or any other error gives hungUp: the port is no longer usable.
     ReadOutcome read(std::span<std::uint8_t> out);
 
     // True when the driver's error counters (TIOCGICOUNT: frame, parity,
@@ -78,7 +88,12 @@ private:
         int frame = 0, parity = 0, overrun = 0, brk = 0, bufOverrun = 0;
     } counters_;
     bool haveCounters_ = false;
+    bool exclusive_ = false;     // opened by path: TIOCEXCL is ours to clear
+    bool rs485Enabled_ = false;  // RS-485 mode switched on by configure()
     std::shared_ptr<void> lease_;
+
+    void closeFd() noexcept;
+    void takeCounterBaseline();
 };
 
 }  // namespace ostrel::platform

@@ -16,7 +16,12 @@
 namespace ostrel::platform {
 
 class VirtualPort : public std::enable_shared_from_this<VirtualPort> {
+    struct Key {
+        explicit Key() = default;
+    };
+
 public:
+    explicit VirtualPort(Key) {}  // for make_shared in create() only
     // linkPath empty: a link "ostrel-COM<n>" in $XDG_RUNTIME_DIR (or /tmp).
     // An existing symlink at linkPath is replaced; any other file there is an error.
     static Result<std::shared_ptr<VirtualPort>> create(int comNumber, std::string linkPath = {});
@@ -28,7 +33,9 @@ public:
     bool inUse() const { return inUse_.load(); }
 
     // Opens the master side as a port. Busy (EBUSY) while another TtyPort
-    // from this virtual port is open.
+    // from this virtual port is open. The open port keeps this VirtualPort
+    // (and so the link and the pair) alive until it closes. Input that
+    // waited on the master is discarded, as an open of a device discards it.
     Result<TtyPort> openPort();
 
 private:

@@ -1,0 +1,124 @@
+// The only file that speaks termios2: it includes the kernel's termbits, never
+// glibc's <termios.h> (the two define different struct termios).
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+#include "platform/termios2_config.h"
+
+namespace ostrel::platform::detail {
+
+namespace {
+
+int getTermios(int fd, termios2& t) {
+    while (::ioctl(fd, TCGETS2, &t) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+int setTermios(int fd, const termios2& t) {
+    while (::ioctl(fd, TCSETS2, &t) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+tcflag_t parityBits(int parity) {
+    switch (parity) {
+        case 1:
+            return PARENB | PARODD;
+        case 2:
+            return PARENB;
+        case 3:
+            return PARENB | CMSPAR | PARODD;
+        case 4:
+            return PARENB | CMSPAR;
+        default:
+            return 0;
+    }
+}
+
+int parityCode(tcflag_t cflag) {
+    if (!(cflag & PARENB)) return 0;
+    const bool odd = cflag & PARODD;
+    if (cflag & CMSPAR) return odd ? 3 : 4;
+    return odd ? 1 : 2;
+}
+
+int dataBitsOf(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+        case CS5:
+            return 5;
+        case CS6:
+            return 6;
+        case CS7:
+            return 7;
+        default:
+            return 8;
+    }
+}
+
+void describe(const termios2& t, LineReadBack& out) {
+    out.baud = t.c_ospeed;
+    out.dataBits = dataBitsOf(t.c_cflag);
+    out.parity = parityCode(t.c_cflag);
+    out.twoStopBits = t.c_cflag & CSTOPB;
+    out.rtsCts = t.c_cflag & CRTSCTS;
+    out.xon = t.c_iflag & IXON;
+    out.xoff = t.c_iflag & IXOFF;
+    out.parityMarks = (t.c_iflag & PARMRK) && !(t.c_iflag & ISTRIP);
+}
+
+}  // namespace
+
+int applyLineSettings(int fd, const LineRequest& request, LineReadBack& readBack) {
+    termios2 t{};
+    if (const int error = getTermios(fd, t)) return error;
+
+    if (request.baud != 0) {  // a rate of 0 would hang the line up: keep the current rate
+        // CIBAUD cleared: the input rate follows the output rate.
+        t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+        t.c_cflag |= BOTHER;
+        t.c_ospeed = request.baud;
+        t.c_ispeed = request.baud;
+    }
+
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
+    t.c_cflag |= (request.dataBits == 7 ? CS7 : CS8) | parityBits(request.parity) | CLOCAL | CREAD;
+    if (request.twoStopBits) t.c_cflag |= CSTOPB;
+    if (request.rtsCts) t.c_cflag |= CRTSCTS;
+
+    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | IGNBRK | BRKINT | ISTRIP);
+    t.c_iflag |= PARMRK;  // framing errors and breaks happen without parity too
+    if (request.parity != 0) t.c_iflag |= INPCK;
+    if (request.xonXoff) t.c_iflag |= IXON | IXOFF;
+
+    t.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when empty, so a read of 0 means hang-up
+    t.c_cc[VTIME] = 0;
+
+    const int setError = setTermios(fd, t);
+    termios2 back{};
+    if (const int error = getTermios(fd, back)) return error;
+    describe(back, readBack);
+    (void)setError;  // the read-back is what counts: drivers drop bits silently too
+    return 0;
+}
+
+int enableErrorMarks(int fd, bool& marking) {
+    marking = false;
+    termios2 t{};
+    if (const int error = getTermios(fd, t)) return error;
+    t.c_iflag &= ~(ISTRIP | IGNPAR | IGNBRK | BRKINT);
+    t.c_iflag |= PARMRK;
+    t.c_cflag &= ~HUPCL;
+    if (const int error = setTermios(fd, t)) return error;
+    termios2 back{};
+    if (const int error = getTermios(fd, back)) return error;
+    marking = (back.c_iflag & PARMRK) && !(back.c_iflag & ISTRIP);
+    return 0;
+}
+
+}  // namespace ostrel::platform::detail

@@ -1,0 +1,119 @@
+#include "platform/transmitter.h"
+
+#include <poll.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace ostrel::platform {
+
+namespace {
+
+constexpr int kMaxBlocksPerWrite = 32;
+constexpr int kPollIntervalMs = 100;  // stop is re-checked at least this often
+
+}  // namespace
+
+Transmitter::Transmitter(int fd, std::size_t lowWater, std::function<void()> onLowWater)
+    : fd_(fd),
+      lowWater_(lowWater),
+      onLowWater_(std::move(onLowWater)),
+      worker_([this](std::stop_token stop) { run(stop); }) {}
+
+Transmitter::~Transmitter() {
+    worker_.request_stop();  // wakes the condition-variable wait
+    wake_.signal();          // wakes a poll() for POLLOUT
+    worker_.join();
+}
+
+bool Transmitter::enqueue(std::span<const std::uint8_t> bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        // failed_ is set under this lock, so nothing is queued after the discard.
+        if (failed_.load(std::memory_order_relaxed)) return false;
+        if (bytes.empty()) return true;
+        blocks_.emplace_back(bytes.begin(), bytes.end());
+        queued_.fetch_add(bytes.size(), std::memory_order_acq_rel);
+    }
+    cv_.notify_one();
+    return true;
+}
+
+void Transmitter::run(std::stop_token stop) {
+    iovec vectors[kMaxBlocksPerWrite];
+    bool sawHangUp = false;
+    while (!stop.stop_requested()) {
+        int count = 0;
+        {
+            std::unique_lock lock(mutex_);
+            if (!cv_.wait(lock, stop, [this] { return !blocks_.empty(); })) break;
+            // Only this thread removes blocks, and deque::emplace_back keeps
+            // references to the other elements valid: the buffers stay put
+            // while the lock is released for the write.
+            std::size_t offset = headOffset_;
+            for (auto& block : blocks_) {
+                vectors[count].iov_base = block.data() + offset;
+                vectors[count].iov_len = block.size() - offset;
+                offset = 0;
+                if (++count == kMaxBlocksPerWrite) break;
+            }
+        }
+
+        const ssize_t n = ::writev(fd_, vectors, count);
+        if (n > 0) {
+            sawHangUp = false;
+            std::size_t left = static_cast<std::size_t>(n);
+            std::size_t before = 0;
+            {
+                std::lock_guard lock(mutex_);
+                while (left > 0) {
+                    const std::size_t rest = blocks_.front().size() - headOffset_;
+                    if (left >= rest) {
+                        left -= rest;
+                        blocks_.pop_front();
+                        headOffset_ = 0;
+                    } else {
+                        headOffset_ += left;
+                        left = 0;
+                    }
+                }
+                before = queued_.fetch_sub(static_cast<std::size_t>(n), std::memory_order_acq_rel);
+                written_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_acq_rel);
+            }
+            const std::size_t after = before - static_cast<std::size_t>(n);
+            if (onLowWater_ && before >= lowWater_ && after < lowWater_) onLowWater_();
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN && !sawHangUp) {
+            // Full, or held by XOFF / CTS: wait until the port takes bytes again.
+            pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_.fd(), POLLIN, 0}};
+            const int ready = ::poll(fds, 2, kPollIntervalMs);
+            if (ready > 0 && (fds[1].revents & POLLIN)) wake_.drain();
+            if (ready > 0 && (fds[0].revents & POLLNVAL)) {
+                sawHangUp = true;
+            } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+                // The next write tells: EIO when the line is gone; EAGAIN
+                // again means nobody will ever take the bytes.
+                sawHangUp = true;
+            }
+            continue;
+        }
+
+        // EIO, EPIPE, a hang-up that still refuses writes, or any other error:
+        // the port is gone and nothing queued can be delivered.
+        std::size_t before = 0;
+        {
+            std::lock_guard lock(mutex_);
+            failed_.store(true, std::memory_order_release);
+            blocks_.clear();
+            headOffset_ = 0;
+            before = queued_.exchange(0, std::memory_order_acq_rel);
+        }
+        if (onLowWater_ && before >= lowWater_ && lowWater_ > 0) onLowWater_();
+    }
+}
+
+}  // namespace ostrel::platform

@@ -1,0 +1,256 @@
+#include "platform/tty_port.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/line_notes.h"
+#include "platform/pty_pair.h"
+#include "platform/termios2_config.h"
+
+namespace ostrel::platform {
+
+namespace {
+
+int retryIoctl(int fd, unsigned long request, void* argument) {
+    int result;
+    do {
+        result = ::ioctl(fd, request, argument);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// Unix98 slaves have majors 136..143, the old BSD ptys 2 and 3; a master
+// answers TIOCGPTN.
+bool detectPseudoTerminal(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode)) {
+        const unsigned deviceMajor = major(info.st_rdev);
+        if ((deviceMajor >= 136 && deviceMajor <= 143) || deviceMajor == 2 || deviceMajor == 3) return true;
+    }
+    unsigned int number = 0;
+    return ::ioctl(fd, TIOCGPTN, &number) == 0;
+}
+
+// Modem lines: ptys answer ENOTTY, which is not a failure.
+void clearModemLines(int fd, int lines) {
+    ::ioctl(fd, TIOCMBIC, &lines);
+}
+
+}  // namespace
+
+Result<TtyPort> TtyPort::open(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return lastError("open", path);
+
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return lastError("fstat", path);
+    if (!S_ISCHR(info.st_mode) || !::isatty(fd.get())) return SysError{"open", path, ENOTTY};
+
+    // flock stops every program that locks (root included); TIOCEXCL makes
+    // open() itself fail for the others that lack CAP_SYS_ADMIN.
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) return lastError("flock", path);
+    }
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) return lastError("TIOCEXCL", path);
+
+    TtyPort port;  // from here on its destructor undoes TIOCEXCL
+    port.fd_ = std::move(fd);
+    port.path_ = path;
+    port.exclusive_ = true;
+    port.pseudo_ = detectPseudoTerminal(port.fd_.get());
+
+    // The tty may have been left cooked, echoing or with flow control on.
+    if (!setRawMode(port.fd_.get())) return lastError("tcsetattr", path);
+    bool marking = false;
+    if (const int error = detail::enableErrorMarks(port.fd_.get(), marking)) {
+        return SysError{"TCSETS2", path, error};
+    }
+    port.decodeMarks_ = marking;
+    // Linux raises DTR and RTS on open; they are held off.
+    if (!port.pseudo_) clearModemLines(port.fd_.get(), TIOCM_DTR | TIOCM_RTS);
+    if (::tcflush(port.fd_.get(), TCIOFLUSH) != 0) return lastError("tcflush", path);
+    port.takeCounterBaseline();
+    return port;
+}
+
+Result<TtyPort> TtyPort::adopt(UniqueFd fd, std::string name, std::shared_ptr<void> lease) {
+    if (!fd.valid()) return SysError{"adopt", std::move(name), EBADF};
+    if (!::isatty(fd.get())) return SysError{"adopt", std::move(name), ENOTTY};
+    TtyPort port;
+    port.pseudo_ = detectPseudoTerminal(fd.get());
+    port.fd_ = std::move(fd);
+    port.path_ = std::move(name);
+    port.lease_ = std::move(lease);
+    port.takeCounterBaseline();
+    return port;
+}
+
+TtyPort::TtyPort(TtyPort&& other) noexcept = default;
+
+TtyPort& TtyPort::operator=(TtyPort&& other) noexcept {
+    if (this != &other) {
+        closeFd();
+        fd_ = std::move(other.fd_);
+        path_ = std::move(other.path_);
+        pseudo_ = other.pseudo_;
+        decodeMarks_ = other.decodeMarks_;
+        decoder_ = other.decoder_;
+        counters_ = other.counters_;
+        haveCounters_ = other.haveCounters_;
+        exclusive_ = std::exchange(other.exclusive_, false);
+        rs485Enabled_ = std::exchange(other.rs485Enabled_, false);
+        lease_ = std::move(other.lease_);
+    }
+    return *this;
+}
+
+TtyPort::~TtyPort() {
+    closeFd();
+}
+
+void TtyPort::closeFd() noexcept {
+    if (fd_.valid()) {
+        if (rs485Enabled_) {
+            serial_rs485 rs485{};
+            ::ioctl(fd_.get(), TIOCSRS485, &rs485);
+            rs485Enabled_ = false;
+        }
+        // The exclusive flag outlives the fd that set it: clear it first.
+        if (exclusive_) ::ioctl(fd_.get(), TIOCNXCL);
+        fd_.reset();  // also releases the flock
+    }
+    exclusive_ = false;
+    // The lease goes after the fd, so a new open never overlaps this one.
+    lease_.reset();
+}
+
+void TtyPort::takeCounterBaseline() {
+    serial_icounter_struct icount{};
+    haveCounters_ = retryIoctl(fd_.get(), TIOCGICOUNT, &icount) == 0;
+    if (haveCounters_) {
+        counters_ = Counters{icount.frame, icount.parity, icount.overrun, icount.brk, icount.buf_overrun};
+    }
+}
+
+std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
+    std::vector<std::string> notes;
+    if (!fd_.valid() || !exclusive_) return notes;  // adopted: settings mean nothing
+    const bool report = !pseudo_;
+
+    detail::LineRequest request;
+    request.baud = settings.baud;
+    request.dataBits = settings.dataBits == 7 ? 7 : 8;
+    request.parity = settings.parity <= 4 ? settings.parity : 0;
+    request.twoStopBits = settings.stopBits == 1 || settings.stopBits == 2;
+    request.rtsCts = settings.flow == 1;
+    request.xonXoff = settings.flow == 2;
+
+    detail::LineReadBack back;
+    if (const int error = detail::applyLineSettings(fd_.get(), request, back)) {
+        decodeMarks_ = false;
+        if (report) {
+            notes.push_back("line settings not applied (" + SysError{"", "", error}.describe() + ")");
+        }
+        return notes;
+    }
+    if (back.parityMarks != decodeMarks_) decoder_.reset();
+    decodeMarks_ = back.parityMarks;
+
+    // RS-485 mode lets the driver raise RTS around each send.
+    bool rtsToggle = false;
+    if (request.rtsCts && !pseudo_) {
+        serial_rs485 rs485{};
+        rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+        // The driver writes back what it accepted.
+        rtsToggle = retryIoctl(fd_.get(), TIOCSRS485, &rs485) == 0 && (rs485.flags & SER_RS485_ENABLED) &&
+                    (rs485.flags & SER_RS485_RTS_ON_SEND);
+        rs485Enabled_ = rtsToggle;
+    } else if (rs485Enabled_) {
+        serial_rs485 rs485{};
+        if (retryIoctl(fd_.get(), TIOCSRS485, &rs485) == 0) rs485Enabled_ = false;
+    }
+    if (!pseudo_) {
+        // DTR stays off in every mode; RTS too unless a handshake drives it.
+        clearModemLines(fd_.get(), request.rtsCts ? TIOCM_DTR : TIOCM_DTR | TIOCM_RTS);
+    }
+    if (!report) return notes;
+    return detail::lineSettingNotes(settings, back, rtsToggle);
+}
+
+unsigned TtyPort::wait(int wakeFd, bool wantRead, int timeoutMs) const {
+    pollfd fds[2] = {{fd_.get(), static_cast<short>(wantRead ? POLLIN : 0), 0}, {wakeFd, POLLIN, 0}};
+    int ready;
+    do {
+        ready = ::poll(fds, 2, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return HangUp;  // only EINVAL/ENOMEM remain: treat the port as unusable
+    if (ready == 0) return TimedOut;
+    unsigned flags = 0;
+    if (fds[0].revents & POLLIN) flags |= Readable;
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) flags |= HangUp;
+    if (fds[1].revents & POLLIN) flags |= Woken;
+    return flags;
+}
+
+ReadOutcome TtyPort::read(std::span<std::uint8_t> out) {
+    ReadOutcome outcome;
+    if (out.empty()) return outcome;
+    // A pending FF from the previous read may turn out to be a lone one,
+    // which needs one byte of room ahead of the new input.
+    const std::size_t offset = decodeMarks_ && decoder_.pendingEscape() && out.size() > 1 ? 1 : 0;
+    const std::span<std::uint8_t> raw = out.subspan(offset);
+    ssize_t n;
+    do {
+        n = ::read(fd_.get(), raw.data(), raw.size());
+    } while (n < 0 && errno == EINTR);
+    if (n == 0) {
+        outcome.hungUp = true;  // VMIN is 1: an empty non-blocking read gives EAGAIN, 0 only at hang-up
+        return outcome;
+    }
+    if (n < 0) {
+        if (errno != EAGAIN) outcome.hungUp = true;
+        return outcome;
+    }
+    const std::size_t count = static_cast<std::size_t>(n);
+    if (!decodeMarks_) {
+        outcome.count = count;
+        return outcome;
+    }
+    const ParmrkDecoder::Result decoded = decoder_.decode(raw.first(count), out);
+    outcome.count = decoded.count;
+    outcome.lineError = decoded.lineError;
+    return outcome;
+}
+
+bool TtyPort::takeCountedLineErrors() {
+    if (!haveCounters_) return false;
+    serial_icounter_struct icount{};
+    if (retryIoctl(fd_.get(), TIOCGICOUNT, &icount) != 0) {
+        if (errno == ENOTTY || errno == EINVAL) haveCounters_ = false;
+        return false;
+    }
+    const Counters now{icount.frame, icount.parity, icount.overrun, icount.brk, icount.buf_overrun};
+    const bool grew = now.frame != counters_.frame || now.parity != counters_.parity ||
+                      now.overrun != counters_.overrun || now.brk != counters_.brk ||
+                      now.bufOverrun != counters_.bufOverrun;
+    counters_ = now;
+    return grew;
+}
+
+void TtyPort::purge() {
+    if (!fd_.valid()) return;
+    ::tcflush(fd_.get(), TCIOFLUSH);
+    decoder_.reset();
+    takeCounterBaseline();
+}
+
+}  // namespace ostrel::platform

@@ -1,0 +1,173 @@
+#include "platform/serial_discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "temp_dir.h"
+
+namespace ostrel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Builds a small sysfs tree laid out as the kernel lays out class/tty,
+// devices and bus drivers, with relative links as in the real one.
+class FakeSysfs {
+public:
+    explicit FakeSysfs(const std::string& root) : sys_(fs::path(root) / "sys") {
+        fs::create_directories(sys_ / "class/tty");
+    }
+    std::string root() const { return sys_.string(); }
+
+    void file(const std::string& relative, const std::string& content) {
+        fs::create_directories((sys_ / relative).parent_path());
+        std::ofstream(sys_ / relative) << content << "\n";
+    }
+    // A link at `relative` pointing at `target` (both under sys), written relative.
+    void link(const std::string& relative, const std::string& target) {
+        const fs::path at = sys_ / relative;
+        fs::create_directories(at.parent_path());
+        fs::create_directories(sys_ / target);
+        fs::create_symlink(fs::relative(sys_ / target, at.parent_path()), at);
+    }
+    // class/tty/<name> -> <deviceDir>/tty/<name>, whose `device` -> `parent`.
+    void tty(const std::string& name, const std::string& ttyDir, const std::string& parent) {
+        fs::create_directories(sys_ / ttyDir);
+        link(ttyDir + "/device", parent);
+        file(ttyDir + "/dev", "4:64");
+        link("class/tty/" + name, ttyDir);
+    }
+
+    // A 16550A on the PNP bus, as on a PC: the serial core's "port" device sits
+    // between the tty and the device that owns the driver.
+    void legacyUart(int index, int type, const std::string& ioPort) {
+        const std::string pnp = "devices/pnp0/00:0" + std::to_string(index);
+        const std::string portDevice =
+            pnp + "/00:0" + std::to_string(index) + ":0/00:0" + std::to_string(index) + ":0.0";
+        link(pnp + "/driver", "bus/pnp/drivers/serial");
+        link(portDevice + "/driver", "bus/serial-base/drivers/port");
+        const std::string name = "ttyS" + std::to_string(index);
+        tty(name, portDevice + "/tty/" + name, portDevice);
+        file(portDevice + "/tty/" + name + "/type", std::to_string(type));
+        file(portDevice + "/tty/" + name + "/port", ioPort);
+    }
+
+    // An 8250 slot of the platform driver with no UART behind it.
+    void emptyUartSlot(int index) {
+        const std::string platform = "devices/platform/serial8250";
+        link(platform + "/driver", "bus/platform/drivers/serial8250");
+        const std::string name = "ttyS" + std::to_string(index);
+        tty(name, platform + "/tty/" + name, platform);
+        file(platform + "/tty/" + name + "/type", "0");
+        file(platform + "/tty/" + name + "/port", "0x2F8");
+    }
+
+    void usbDevice(const std::string& usb, const std::string& vendor, const std::string& product,
+                   const std::string& serial, const std::string& manufacturer,
+                   const std::string& productName) {
+        const std::string dir = "devices/pci0000:00/0000:00:14.0/usb1/" + usb;
+        file(dir + "/idVendor", vendor);
+        file(dir + "/idProduct", product);
+        if (!serial.empty()) file(dir + "/serial", serial);
+        if (!manufacturer.empty()) file(dir + "/manufacturer", manufacturer);
+        if (!productName.empty()) file(dir + "/product", productName);
+    }
+
+    // usb-serial adapter: tty -> usb-serial port device -> interface -> USB device.
+    void usbSerial(const std::string& name, const std::string& usb, const std::string& driver) {
+        const std::string iface = "devices/pci0000:00/0000:00:14.0/usb1/" + usb + "/" + usb + ":1.0";
+        file(iface + "/bInterfaceNumber", "00");
+        link(iface + "/driver", "bus/usb/drivers/" + driver);
+        link(iface + "/" + name + "/driver", "bus/usb-serial/drivers/" + driver);
+        tty(name, iface + "/" + name + "/tty/" + name, iface + "/" + name);
+    }
+
+    // CDC-ACM: the tty's parent is the interface itself.
+    void acm(const std::string& name, const std::string& usb) {
+        const std::string iface = "devices/pci0000:00/0000:00:14.0/usb1/" + usb + "/" + usb + ":1.0";
+        file(iface + "/bInterfaceNumber", "00");
+        link(iface + "/driver", "bus/usb/drivers/cdc_acm");
+        tty(name, iface + "/tty/" + name, iface);
+    }
+
+    // A virtual terminal: no device link.
+    void virtualTty(const std::string& name) {
+        fs::create_directories(sys_ / "devices/virtual/tty" / name);
+        link("class/tty/" + name, "devices/virtual/tty/" + name);
+    }
+
+private:
+    fs::path sys_;
+};
+
+class SerialDiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.valid()); }
+    test::TempDir dir_;
+    FakeSysfs sysfs_{dir_.path()};
+};
+
+TEST_F(SerialDiscoveryTest, FindsTheDevicesWithTheirDriversAndDescriptions) {
+    sysfs_.legacyUart(0, 4, "0x3F8");
+    sysfs_.emptyUartSlot(1);
+    sysfs_.usbDevice("1-2", "0403", "6001", "A12345", "FTDI", "FT232R USB UART");
+    sysfs_.usbSerial("ttyUSB0", "1-2", "ftdi_sio");
+    sysfs_.usbDevice("1-3", "2341", "0043", "", "", "");
+    sysfs_.acm("ttyACM0", "1-3");
+    sysfs_.virtualTty("tty1");
+    sysfs_.virtualTty("console");
+
+    const std::vector<SerialDevice> devices = discoverSerialDevices(sysfs_.root(), "/devroot");
+    ASSERT_EQ(devices.size(), 3u);
+
+    EXPECT_EQ(devices[0].name, "ttyS0");
+    EXPECT_EQ(devices[0].devicePath, "/devroot/ttyS0");
+    EXPECT_EQ(devices[0].driver, "serial");
+    EXPECT_EQ(devices[0].description, "16550A UART at 0x3f8");
+
+    EXPECT_EQ(devices[1].name, "ttyACM0");
+    EXPECT_EQ(devices[1].devicePath, "/devroot/ttyACM0");
+    EXPECT_EQ(devices[1].driver, "cdc_acm");
+    EXPECT_EQ(devices[1].description, "USB ACM device (2341:0043)");
+
+    EXPECT_EQ(devices[2].name, "ttyUSB0");
+    EXPECT_EQ(devices[2].devicePath, "/devroot/ttyUSB0");
+    EXPECT_EQ(devices[2].driver, "ftdi_sio");
+    EXPECT_EQ(devices[2].description, "FTDI FT232R USB UART (0403:6001, serial A12345)");
+}
+
+TEST_F(SerialDiscoveryTest, UartsComeFirstInNumberOrderThenTheRestByName) {
+    sysfs_.legacyUart(2, 4, "0x3E8");
+    sysfs_.legacyUart(0, 3, "0x3F8");
+    sysfs_.usbDevice("1-4", "067b", "2303", "", "Prolific Technology Inc.", "USB-Serial Controller");
+    sysfs_.usbSerial("ttyUSB10", "1-4", "pl2303");
+    sysfs_.usbDevice("1-2", "0403", "6001", "B1", "FTDI", "FTDI USB Serial");
+    sysfs_.usbSerial("ttyUSB2", "1-2", "ftdi_sio");
+    sysfs_.usbDevice("1-3", "1234", "5678", "SN0001", "Example Corp", "CDC Serial");
+    sysfs_.acm("ttyACM0", "1-3");
+
+    const std::vector<SerialDevice> devices = discoverSerialDevices(sysfs_.root(), "/dev");
+    std::vector<std::string> names;
+    for (const SerialDevice& device : devices) names.push_back(device.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"ttyS0", "ttyS2", "ttyACM0", "ttyUSB2", "ttyUSB10"}));
+    ASSERT_EQ(devices.size(), 5u);
+    EXPECT_EQ(devices[0].description, "16550 UART at 0x3f8");
+    EXPECT_EQ(devices[2].description, "Example Corp CDC Serial (1234:5678, serial SN0001)");
+    EXPECT_EQ(devices[3].description, "FTDI USB Serial (0403:6001, serial B1)");  // maker not repeated
+    EXPECT_EQ(devices[4].description, "Prolific Technology Inc. USB-Serial Controller (067b:2303)");
+    EXPECT_EQ(devices[4].driver, "pl2303");
+}
+
+TEST_F(SerialDiscoveryTest, AnEmptyUartSlotIsSkipped) {
+    sysfs_.emptyUartSlot(1);
+    EXPECT_TRUE(discoverSerialDevices(sysfs_.root(), "/dev").empty());
+}
+
+TEST(SerialDiscovery, AMissingTreeGivesNothing) {
+    EXPECT_TRUE(discoverSerialDevices("/nonexistent/ostrel-sysfs", "/dev").empty());
+}
+
+}  // namespace
+}  // namespace ostrel::platform
