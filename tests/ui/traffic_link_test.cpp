@@ -1,0 +1,151 @@
+// The traffic window as the engine's threads reach it: text from other
+// threads arrives whole and in order, a click puts new traffic where the
+// operator clicked, a hang-up closes the session as Close COM does, a stale
+// receive-exit notice is ignored, and Exit and the close box end the run.
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTest>
+#include <chrono>
+#include <thread>
+
+#include "support/main_window_fixture.h"
+#include "ui/control_ids.h"
+#include "ui/traffic_view.h"
+
+namespace ostrel::ui::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class TrafficLink : public MainWindowFixture {
+protected:
+    void SetUp() override { makeWindow(2); }
+};
+
+TEST_F(TrafficLink, TextFromOtherThreadsArrivesWholeAndInOrder) {
+    const std::string before = traffic();
+    std::string expected;
+    for (int i = 0; i < 2000; ++i) expected += "line " + std::to_string(i) + std::string(500, '.') + "\r\n";
+    // The appending thread never waits for the GUI thread (which does not
+    // run until the thread has finished).
+    std::thread writer([&] {
+        for (std::size_t at = 0; at < expected.size(); at += 4096) window->appendText(std::string_view(expected).substr(at, 4096));
+    });
+    writer.join();
+    EXPECT_TRUE(waitFor([&] { return window->trafficView()->size() == static_cast<qint64>(before.size() + expected.size()); }));
+    EXPECT_EQ(window->trafficView()->text(), before + expected);
+}
+
+TEST_F(TrafficLink, NewTrafficGoesWhereTheOperatorClicked) {
+    chooseMode(id::kDteEmulationRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(far[0]->write("AB"));
+    ASSERT_TRUE(waitForTraffic("0x41 0x42 "));
+    const std::string before = traffic();
+    const std::size_t at = before.find("*** Port is ON") + 4;  // inside the status line
+    TrafficView* view = window->trafficView();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->pointForOffset(static_cast<qint64>(at)));
+    ASSERT_EQ(view->caretPosition(), static_cast<qint64>(at));
+
+    ASSERT_TRUE(far[0]->write("Z"));
+    ASSERT_TRUE(waitForTraffic("0x5A "));
+    const std::string after = traffic();
+    const std::size_t inserted = after.find("0x5A ");
+    EXPECT_GT(inserted, at);
+    EXPECT_LT(inserted, after.find("Port is ON"));  // inside the old text, not at the end
+    EXPECT_EQ(after.substr(0, at), before.substr(0, at));
+    EXPECT_EQ(after.substr(after.size() - (before.size() - at)), before.substr(at));
+}
+
+TEST_F(TrafficLink, AHangUpClosesTheSessionAsCloseComDoes) {
+    chooseMode(id::kDteEmulationRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    far[0]->hangUp();
+    EXPECT_TRUE(waitForTraffic("\r\n*** COM1 disconnected ***\r\n\r\n*** Port is OFF ***\r\n"));
+    EXPECT_TRUE(waitFor([this] { return !window->state().portOpen; }));
+    EXPECT_EQ(caption(id::kOpenClose), "Open COM");
+    for (int id : {202, 203, 204, 205, 206, 207, 208, 209}) EXPECT_TRUE(enabled(id)) << id;
+    for (int id : {212, 216, 217, 218}) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
+}
+
+TEST_F(TrafficLink, AHangUpOnOneSideOfIntercedeClosesBoth) {
+    chooseMode(id::kIntercedeRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    far[1]->hangUp();
+    EXPECT_TRUE(waitForTraffic("\r\n*** COM2 disconnected ***\r\n\r\n*** Port is OFF ***\r\n"));
+    EXPECT_TRUE(waitFor([this] { return !engine->isOpen(engine::kDteSide) && !engine->isOpen(engine::kDceSide); }));
+    processQueued();
+    // One "Port is OFF": the other side's notice finds the session closed.
+    const std::string text = traffic();
+    EXPECT_EQ(text.find("Port is OFF"), text.rfind("Port is OFF"));
+}
+
+TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
+    chooseMode(id::kDteEmulationRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    const std::uint64_t oldThread = engine->channel(engine::kDteSide).receiveThreadId.load();
+    ASSERT_NE(oldThread, 0u);
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_NE(engine->channel(engine::kDteSide).receiveThreadId.load(), oldThread);
+
+    for (bool hungUp : {false, true})
+        window->postReceiveExit(engine::ReceiveExitNotice{oldThread, engine::kDteSide, 1, hungUp});
+    processQueued();
+    EXPECT_TRUE(window->state().portOpen);
+    EXPECT_EQ(caption(id::kOpenClose), "Close COM");
+    EXPECT_TRUE(engine->isOpen(engine::kDteSide));
+
+    // The current thread's notice is acted on.
+    const std::uint64_t current = engine->channel(engine::kDteSide).receiveThreadId.load();
+    window->postReceiveExit(engine::ReceiveExitNotice{current, engine::kDteSide, 1, false});
+    processQueued();
+    EXPECT_FALSE(window->state().portOpen);
+    EXPECT_EQ(caption(id::kOpenClose), "Open COM");
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
+}
+
+TEST_F(TrafficLink, ExitClosesThePortsAndAsksTheLoopToEnd) {
+    chooseMode(id::kIntercedeRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    QSignalSpy quit(window.get(), &Cmainwin::quitRequested);
+    ASSERT_TRUE(click(id::kExit));
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
+    EXPECT_FALSE(engine->isOpen(engine::kDceSide));
+}
+
+TEST_F(TrafficLink, TheCloseBoxAlsoClosesThePortsAndKeepsTheWindowUntilTheEntryDestroysIt) {
+    chooseMode(id::kDteEmulationRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    QSignalSpy quit(window.get(), &Cmainwin::quitRequested);
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(quit.count(), 1);
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
+    EXPECT_TRUE(waitFor([this] { return window->modeWindow() == nullptr; }));
+}
+
+TEST_F(TrafficLink, DestroyingTheWindowWithTrafficFlowingIsPrompt) {
+    chooseMode(id::kIntercedeRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        const std::string chunk(1024, 'U');
+        while (!stop.load()) far[0]->write(chunk, 20ms);
+    });
+    ASSERT_TRUE(waitFor([this] { return window->trafficView()->size() > 20000; }));
+    const auto start = std::chrono::steady_clock::now();
+    window.reset();
+    const auto took = std::chrono::steady_clock::now() - start;
+    stop.store(true);
+    flood.join();
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
+    EXPECT_FALSE(engine->ready());
+    EXPECT_LT(took, 2s);
+}
+
+}  // namespace
+}  // namespace ostrel::ui::test

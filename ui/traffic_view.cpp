@@ -1,0 +1,290 @@
+// The traffic view: text API, layout, scrolling and painting. Editing, keys
+// and mouse are in traffic_view_editing.cpp, _keys.cpp and _mouse.cpp.
+
+#include "ui/traffic_view.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
+
+#include "ui/traffic_scroll_scale.h"
+
+namespace ostrel::ui {
+
+namespace {
+
+constexpr int kMargin = 2;  // pixels around the text; the caret fits in the right one
+const QColor kTextColour(0, 150, 0);
+
+bool isControl(unsigned char byte) {
+    return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
+}
+
+}  // namespace
+
+TrafficView::TrafficView(QWidget* parent) : QAbstractScrollArea(parent) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleStrategy(QFont::PreferNoShaping);  // one glyph per cell, no ligatures or kerning
+    font.setKerning(false);
+    setFont(font);
+
+    QPalette colours = palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        colours.setColor(group, QPalette::Text, kTextColour);
+        colours.setColor(group, QPalette::Base, Qt::white);
+    }
+    colours.setColor(QPalette::Disabled, QPalette::Base, Qt::white);
+    setPalette(colours);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setCursor(Qt::IBeamCursor);
+
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_KeyCompression);
+    updateMetrics();
+}
+
+TrafficView::~TrafficView() = default;
+
+// --- Text ----------------------------------------------------------------
+
+void TrafficView::appendText(std::string_view latin1) {
+    replaceSelection(latin1, Reveal::IfFollowing);
+}
+
+std::string TrafficView::text() const {
+    return store_.text();
+}
+
+qint64 TrafficView::size() const {
+    return store_.size();
+}
+
+qint64 TrafficView::memoryBytes() const {
+    return static_cast<qint64>(store_.memoryBytes());
+}
+
+void TrafficView::clear() {
+    store_.clear();
+    caret_ = anchor_ = 0;
+    topRow_ = 0;
+    preferredColumn_ = -1;
+    syncScrollBar();
+    viewport()->update();
+}
+
+void TrafficView::setCaretPosition(qint64 position) {
+    setSelection(position, position);
+}
+
+void TrafficView::setSelection(qint64 anchor, qint64 caret) {
+    anchor_ = normalized(anchor);
+    caret_ = normalized(caret);
+    preferredColumn_ = -1;
+    ensureCaretVisible();
+    restartBlink();
+    viewport()->update();
+}
+
+void TrafficView::selectAll() {
+    anchor_ = 0;
+    caret_ = store_.size();
+    preferredColumn_ = -1;
+    viewport()->update();
+}
+
+std::string TrafficView::selectedText() const {
+    const qint64 from = std::min(anchor_, caret_);
+    return store_.read(from, std::max(anchor_, caret_) - from);
+}
+
+QString TrafficView::selectedQString() const {
+    const qint64 from = std::min(anchor_, caret_);
+    QString text;
+    text.reserve(std::max(anchor_, caret_) - from);
+    store_.visit(from, std::max(anchor_, caret_) - from, [&text](const char* data, std::size_t length) {
+        text.append(QLatin1String(data, static_cast<qsizetype>(length)));
+    });
+    return text;
+}
+
+// --- Layout and scrolling --------------------------------------------------
+
+void TrafficView::updateMetrics() {
+    const QFontMetricsF metrics(font());
+    charWidth_ = std::max<qreal>(1.0, metrics.horizontalAdvance(QString(64, QLatin1Char('0'))) / 64.0);
+    rowHeight_ = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
+    ascent_ = static_cast<int>(std::ceil(metrics.ascent()));
+    updateLayout();
+}
+
+// Re-wraps for the viewport's width and keeps the view in place: on the end
+// when it showed the end, otherwise on the text that was at the top.
+void TrafficView::updateLayout() {
+    const bool wasShowingEnd = isShowingEnd();
+    const qint64 topOffset = store_.row(topRow_).start;
+    const int usableWidth = viewport()->width() - 2 * kMargin - 1;
+    const int columns = std::max(1, static_cast<int>(std::floor(usableWidth / charWidth_)));
+    visibleRows_ = std::max(1, (viewport()->height() - kMargin) / rowHeight_);
+    store_.setWrapColumns(columns);
+    if (wasShowingEnd) {
+        topRow_ = maxTopRow();
+    } else {
+        topRow_ = std::min<qint64>(store_.rowAt(topOffset).index, maxTopRow());
+    }
+    syncScrollBar();
+    viewport()->update();
+}
+
+int TrafficView::widthForColumns(int columns) const {
+    const int usable = static_cast<int>(std::ceil(columns * charWidth_ + 0.01));
+    const int scrollBarWidth = verticalScrollBar()->sizeHint().width();
+    return usable + 2 * kMargin + 1 + 2 * frameWidth() + scrollBarWidth;
+}
+
+qint64 TrafficView::maxTopRow() const {
+    return std::max<qint64>(0, store_.rowCount() - visibleRows_);
+}
+
+void TrafficView::scrollToRow(qint64 row) {
+    topRow_ = std::clamp<qint64>(row, 0, maxTopRow());
+    syncScrollBar();
+    viewport()->update();
+}
+
+void TrafficView::syncScrollBar() {
+    const ScrollScale scale{maxTopRow()};
+    QScrollBar* bar = verticalScrollBar();
+    syncingScrollBar_ = true;
+    bar->setRange(0, scale.maximum());
+    bar->setPageStep(scale.pageStep(visibleRows_));
+    bar->setSingleStep(1);
+    bar->setValue(scale.valueForRow(topRow_));
+    syncingScrollBar_ = false;
+}
+
+void TrafficView::scrollContentsBy(int, int) {
+    if (syncingScrollBar_) return;
+    topRow_ = ScrollScale{maxTopRow()}.rowForValue(verticalScrollBar()->value());
+    viewport()->update();
+}
+
+void TrafficView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateLayout();
+}
+
+void TrafficView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) updateMetrics();
+}
+
+bool TrafficView::isCaretVisible() const {
+    const qint64 row = store_.rowAt(caret_).index;
+    return row >= topRow_ && row < topRow_ + visibleRows_;
+}
+
+void TrafficView::ensureCaretVisible() {
+    const qint64 row = store_.rowAt(caret_).index;
+    if (row < topRow_) {
+        scrollToRow(row);
+    } else if (row >= topRow_ + visibleRows_) {
+        scrollToRow(row - visibleRows_ + 1);
+    }
+}
+
+qreal TrafficView::xForColumn(qint64 column) const {
+    return kMargin + static_cast<qreal>(column) * charWidth_;
+}
+
+QPoint TrafficView::pointForOffset(qint64 position) const {
+    const TextRow row = store_.rowAt(normalized(position));
+    const qint64 column = std::min<qint64>(normalized(position), row.line.end) - row.start;
+    const auto rowOnScreen = row.index - topRow_;
+    return {static_cast<int>(std::lround(xForColumn(column))),
+            static_cast<int>(kMargin + rowOnScreen * rowHeight_ + rowHeight_ / 2)};
+}
+
+qint64 TrafficView::offsetAt(QPoint viewportPoint) const {
+    const int y = viewportPoint.y() - kMargin;
+    const qint64 rowOnScreen = y >= 0 ? y / rowHeight_ : -((-y + rowHeight_ - 1) / rowHeight_);
+    const TextRow row = store_.row(topRow_ + rowOnScreen);
+    const qint64 column = std::max<qint64>(0, std::llround((viewportPoint.x() - kMargin) / charWidth_));
+    return row.start + std::min<qint64>(column, row.end - row.start);
+}
+
+// --- Painting ----------------------------------------------------------------
+
+void TrafficView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    painter.setFont(font());
+    const QRect area = event->rect();
+    const int firstOnScreen = std::max(0, (area.top() - kMargin) / rowHeight_);
+    const int lastOnScreen = std::max(0, (area.bottom() - kMargin) / rowHeight_);
+    if (topRow_ + firstOnScreen < store_.rowCount()) {
+        TextRow row = store_.row(topRow_ + firstOnScreen);
+        std::string buffer;
+        for (int onScreen = firstOnScreen; onScreen <= lastOnScreen; ++onScreen) {
+            paintRow(painter, row, kMargin + onScreen * rowHeight_, buffer);
+            if (row.index + 1 >= store_.rowCount()) break;
+            row = store_.nextRow(row);
+        }
+    }
+    if (hasFocus() && caretShown_ && isCaretVisible()) {
+        const QPoint at = pointForOffset(caret_);
+        painter.fillRect(QRect(at.x(), at.y() - rowHeight_ / 2, 1, rowHeight_),
+                         palette().color(QPalette::Text));
+    }
+}
+
+// One row: the selection's background, the text in the text colour, the
+// selected part again in the highlight colour, and boxes for control bytes.
+void TrafficView::paintRow(QPainter& painter, const TextRow& row, int y, std::string& buffer) const {
+    buffer = store_.read(row.start, row.end - row.start);
+    QString shown(static_cast<qsizetype>(buffer.size()), Qt::Uninitialized);
+    QChar* out = shown.data();
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(buffer[i]);
+        // A soft hyphen would be drawn with no width: show it as a hyphen.
+        out[i] = isControl(byte) ? QChar(u' ') : byte == 0xAD ? QChar(u'-') : QChar(byte);
+    }
+
+    const qint64 selectionStart = std::min(anchor_, caret_);
+    const qint64 selectionEnd = std::max(anchor_, caret_);
+    const qint64 from = std::clamp<qint64>(selectionStart, row.start, row.end);
+    const qint64 to = std::clamp<qint64>(selectionEnd, row.start, row.end);
+    // A selected line break shows as one selected cell after the line.
+    const bool breakSelected = row.isLastOfLine() && row.line.next > row.line.end &&
+                               selectionStart <= row.line.end && selectionEnd > row.line.end;
+    const qint64 highlightEnd = breakSelected ? row.end + 1 : to;
+    QRectF highlight(xForColumn(from - row.start), y, (highlightEnd - from) * charWidth_, rowHeight_);
+    if (highlightEnd > from) painter.fillRect(highlight, palette().color(QPalette::Highlight));
+
+    const QPointF baseline(kMargin, y + ascent_);
+    painter.setPen(palette().color(QPalette::Text));
+    painter.drawText(baseline, shown);
+    if (to > from) {
+        painter.save();
+        painter.setClipRect(highlight);
+        painter.setPen(palette().color(QPalette::HighlightedText));
+        painter.drawText(baseline, shown);
+        painter.restore();
+    }
+
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        if (!isControl(static_cast<unsigned char>(buffer[i]))) continue;
+        const qint64 at = row.start + static_cast<qint64>(i);
+        const bool selected = at >= selectionStart && at < selectionEnd;
+        painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
+        const qreal x = xForColumn(static_cast<qint64>(i));
+        painter.drawRect(QRectF(x + 1.5, y + rowHeight_ * 0.25 + 0.5, charWidth_ - 3, rowHeight_ * 0.5));
+    }
+}
+
+}  // namespace ostrel::ui

@@ -1,0 +1,153 @@
+#pragma once
+// The traffic window (control 201 of the main window): a multi-line edit box
+// for 8-bit text that is never trimmed and stays quick at any size.
+//
+// - Each byte is one Latin-1 character. "\r\n", a lone "\r" and a lone "\n"
+//   each end a line. Other control bytes (0x00-0x1F, 0x7F, 0x80-0x9F) are
+//   shown as an empty box one cell wide.
+// - Lines wrap at the width of the window; the font is the system's fixed
+//   font, so wrapping is arithmetic (columns = usable width / cell width).
+// - appendText() inserts at the current selection, like an edit box's
+//   replace-selection: normally the caret is at the end and the view follows
+//   the end; if the operator has clicked or selected elsewhere, the text goes
+//   there (a selection is replaced) and the caret stands after it.
+// - The operator may move the caret and select with mouse and keyboard, type,
+//   delete, copy, cut, paste. Home and End go to the start and end of the
+//   logical line. Tab, Enter and Escape stay in the widget.
+//
+// The text lives in a TrafficTextStore: an append costs the same at 1 GiB as
+// at 1 MiB, and only the visible rows are painted. Repaints are scheduled
+// with update(), so a burst of appends costs one paint. The scroll bar counts
+// rows up to 2^30 and is scaled beyond (ScrollScale).
+//
+// Threads: GUI thread only. The main window applies queued traffic text with
+// appendText() in batches.
+
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QPoint>
+#include <QString>
+#include <string>
+#include <string_view>
+
+#include "ui/traffic_text_store.h"
+
+class QPainter;
+
+namespace ostrel::ui {
+
+class TrafficView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    explicit TrafficView(QWidget* parent = nullptr);
+    ~TrafficView() override;
+
+    // --- Text ---------------------------------------------------------------
+    // Replaces the selection (or inserts at the caret) with `latin1`; the caret
+    // ends after the inserted text. Empty text deletes the selection.
+    void appendText(std::string_view latin1);
+    std::string text() const;  // the whole text (copies it)
+    // Bytes of text. Note: this hides QWidget::size(); use QWidget::size() for pixels.
+    qint64 size() const;
+    void clear();
+    // Bytes of storage held for the text.
+    qint64 memoryBytes() const;
+    const TrafficTextStore& store() const { return store_; }
+
+    // --- Caret and selection (offsets in bytes, 0 to size()) ----------------
+    // A position between the "\r" and "\n" of one line break moves before the "\r".
+    qint64 caretPosition() const { return caret_; }
+    qint64 anchorPosition() const { return anchor_; }
+    void setCaretPosition(qint64 position);
+    void setSelection(qint64 anchor, qint64 caret);
+    void selectAll();
+    bool hasSelection() const { return anchor_ != caret_; }
+    std::string selectedText() const;
+    void copy() const;  // the selection to the clipboard
+    void cut();
+    void paste();
+
+    // --- Geometry (viewport coordinates) ------------------------------------
+    int columns() const { return store_.wrapColumns(); }
+    qint64 rowCount() const { return store_.rowCount(); }
+    qint64 firstVisibleRow() const { return topRow_; }
+    int visibleRows() const { return visibleRows_; }  // rows that fit entirely
+    qreal charWidth() const { return charWidth_; }
+    int rowHeight() const { return rowHeight_; }
+    // A point inside the row of `position`, on the left edge of its character
+    // cell: clicking there puts the caret at `position`.
+    QPoint pointForOffset(qint64 position) const;
+    // The caret position nearest to a viewport point.
+    qint64 offsetAt(QPoint viewportPoint) const;
+    // The widget width at which exactly `columns` characters fit in a row.
+    int widthForColumns(int columns) const;
+    // Scrolls so that `row` is the first visible row (clamped).
+    void scrollToRow(qint64 row);
+    bool isShowingEnd() const { return topRow_ >= maxTopRow(); }
+
+protected:
+    bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    // Layout and scrolling (traffic_view.cpp).
+    void updateMetrics();
+    void updateLayout();
+    qint64 maxTopRow() const;
+    void syncScrollBar();
+    void ensureCaretVisible();
+    bool isCaretVisible() const;
+    void paintRow(QPainter& painter, const TextRow& row, int y, std::string& buffer) const;
+    qreal xForColumn(qint64 column) const;
+
+    // Editing (traffic_view_editing.cpp), keys (traffic_view_keys.cpp), mouse
+    // and blink (traffic_view_mouse.cpp).
+    enum class Reveal { IfFollowing, Caret };
+    void replaceSelection(std::string_view latin1, Reveal reveal);
+    void insertTyped(const QString& text);
+    void moveCaret(qint64 position, bool extendSelection);
+    qint64 normalized(qint64 position) const;
+    qint64 previousPosition(qint64 position) const;
+    qint64 nextPosition(qint64 position) const;
+    qint64 previousWordStart(qint64 position) const;
+    qint64 nextWordStart(qint64 position) const;
+    qint64 positionRowsAway(qint64 rows);
+    bool handleNavigation(QKeyEvent* event);
+    bool handleEditing(QKeyEvent* event);
+    bool wantsKey(QKeyEvent* event) const;
+    void selectWordAt(qint64 position);
+    void dragTo(QPoint viewportPoint);
+    void restartBlink();
+    QString selectedQString() const;
+
+    TrafficTextStore store_;
+    qint64 caret_ = 0;
+    qint64 anchor_ = 0;
+    qint64 topRow_ = 0;
+    qint64 preferredColumn_ = -1;  // kept across up/down moves
+    int visibleRows_ = 1;
+    qreal charWidth_ = 8;
+    int rowHeight_ = 16;
+    int ascent_ = 12;
+    bool syncingScrollBar_ = false;
+    bool dragging_ = false;
+    bool caretShown_ = true;
+    QPoint lastDragPoint_;
+    QBasicTimer blinkTimer_;
+    QBasicTimer dragScrollTimer_;
+};
+
+}  // namespace ostrel::ui

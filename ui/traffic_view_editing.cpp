@@ -1,0 +1,152 @@
+// The traffic view's editing: replacing the selection, the clipboard, and
+// where the caret goes for each kind of move.
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <algorithm>
+
+#include "ui/traffic_view.h"
+
+namespace ostrel::ui {
+
+namespace {
+
+constexpr qint64 kWordScanLimit = 4096;  // keeps word moves immediate inside endless lines
+
+bool isWordByte(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    return (value >= '0' && value <= '9') || (value >= 'A' && value <= 'Z') ||
+           (value >= 'a' && value <= 'z') || value == '_' ||
+           (value >= 0xC0 && value != 0xD7 && value != 0xF7);
+}
+
+// Typed or pasted text as Latin-1 bytes: characters beyond Latin-1 become
+// '?', and a "\n" that has no "\r" before it becomes "\r\n".
+std::string toLatin1(const QString& text) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(text.size()));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (unit == u'\n' && (i == 0 || text[i - 1] != u'\r')) bytes.push_back('\r');
+        bytes.push_back(unit <= 0xFF ? static_cast<char>(unit) : '?');
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// --- Editing -------------------------------------------------------------------
+
+void TrafficView::replaceSelection(std::string_view latin1, Reveal reveal) {
+    const qint64 from = std::min(anchor_, caret_);
+    const qint64 to = std::max(anchor_, caret_);
+    if (from == to && latin1.empty()) return;
+    const bool caretAtEnd = from == to && caret_ == store_.size();
+    const bool following = caretAtEnd && isShowingEnd();
+    const bool caretWasVisible = reveal == Reveal::Caret || (!caretAtEnd && isCaretVisible());
+
+    store_.replace(from, to - from, latin1);
+    caret_ = anchor_ = normalized(from + static_cast<qint64>(latin1.size()));
+    preferredColumn_ = -1;
+
+    if (following) {
+        topRow_ = maxTopRow();
+        syncScrollBar();
+    } else if (caretWasVisible) {
+        topRow_ = std::min(topRow_, maxTopRow());
+        ensureCaretVisible();
+        syncScrollBar();
+    } else {
+        topRow_ = std::min(topRow_, maxTopRow());
+        syncScrollBar();
+    }
+    if (reveal == Reveal::Caret) restartBlink();
+    viewport()->update();
+}
+
+void TrafficView::copy() const {
+    if (hasSelection()) QGuiApplication::clipboard()->setText(selectedQString());
+}
+
+void TrafficView::cut() {
+    if (!hasSelection()) return;
+    copy();
+    replaceSelection({}, Reveal::Caret);
+}
+
+void TrafficView::paste() {
+    insertTyped(QGuiApplication::clipboard()->text());
+}
+
+void TrafficView::insertTyped(const QString& text) {
+    const std::string bytes = toLatin1(text);
+    if (!bytes.empty()) replaceSelection(bytes, Reveal::Caret);
+}
+
+// --- Caret movement --------------------------------------------------------------
+
+qint64 TrafficView::normalized(qint64 position) const {
+    position = std::clamp<qint64>(position, 0, store_.size());
+    return store_.splitsBreak(position) ? position - 1 : position;
+}
+
+qint64 TrafficView::previousPosition(qint64 position) const {
+    if (position <= 0) return 0;
+    return normalized(position - 1);
+}
+
+qint64 TrafficView::nextPosition(qint64 position) const {
+    if (position >= store_.size()) return store_.size();
+    return store_.splitsBreak(position + 1) ? position + 2 : position + 1;
+}
+
+qint64 TrafficView::previousWordStart(qint64 position) const {
+    const qint64 limit = std::max<qint64>(0, position - kWordScanLimit);
+    qint64 at = position;
+    while (at > limit && !isWordByte(store_.at(at - 1))) --at;
+    while (at > limit && isWordByte(store_.at(at - 1))) --at;
+    return normalized(at);
+}
+
+qint64 TrafficView::nextWordStart(qint64 position) const {
+    const qint64 limit = std::min<qint64>(store_.size(), position + kWordScanLimit);
+    qint64 at = position;
+    while (at < limit && isWordByte(store_.at(at))) ++at;
+    while (at < limit && !isWordByte(store_.at(at))) ++at;
+    return normalized(at);
+}
+
+void TrafficView::selectWordAt(qint64 position) {
+    qint64 start = position;
+    qint64 end = position;
+    if (position < store_.size() && isWordByte(store_.at(position))) {
+        const qint64 low = std::max<qint64>(0, position - kWordScanLimit);
+        const qint64 high = std::min<qint64>(store_.size(), position + kWordScanLimit);
+        while (start > low && isWordByte(store_.at(start - 1))) --start;
+        while (end < high && isWordByte(store_.at(end))) ++end;
+    } else {
+        end = nextPosition(position);
+    }
+    anchor_ = normalized(start);
+    caret_ = normalized(end);
+    viewport()->update();
+}
+
+// The caret position `rows` visual rows away, at the column the caret had
+// when up/down moves began.
+qint64 TrafficView::positionRowsAway(qint64 rows) {
+    const TextRow current = store_.rowAt(caret_);
+    if (preferredColumn_ < 0) preferredColumn_ = std::min<qint64>(caret_, current.line.end) - current.start;
+    const TextRow target = store_.row(current.index + rows);
+    return normalized(target.start + std::min<qint64>(preferredColumn_, target.end - target.start));
+}
+
+void TrafficView::moveCaret(qint64 position, bool extendSelection) {
+    caret_ = normalized(position);
+    if (!extendSelection) anchor_ = caret_;
+    ensureCaretVisible();
+    restartBlink();
+    viewport()->update();
+}
+
+}  // namespace ostrel::ui
