@@ -38,7 +38,7 @@ private:
     const std::size_t bound_;
     mutable std::mutex mutex_;
     std::condition_variable roomCv_;
-    std::string text_;          // pending text; taken from the front
+    std::string text_;  // pending text; taken from the front
     std::size_t takenFront_ = 0;
     bool closed_ = false;
     std::function<void()> notify_;

@@ -8,9 +8,13 @@
 // window only through the WindowLink. CloseAllPorts joins the receive threads
 // of the channels it closes; that is safe on the UI thread because a receive
 // thread never waits for the UI thread (it posts notices and appends status
-// text without waiting).
+// text without waiting). The pump may be held by the display's backlog bound
+// (DisplayQueue::append); a front end closes its DisplayQueue before
+// ShutdownEngine so that joining the pump never waits on the UI thread.
 
 #include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -32,8 +36,8 @@ inline constexpr std::int64_t kLineGapMs = 55;  // a gap above this (56 ms or mo
 inline constexpr int kReceiveWaitMs = 500;
 
 struct EngineOptions {
-    platform::MillisClock clock;              // steady milliseconds; defaults to the steady clock
-    std::size_t relayQueueLimit = 1u << 20;   // a relay waits while the far port holds this much unsent
+    platform::MillisClock clock;             // steady milliseconds; defaults to the steady clock
+    std::size_t relayQueueLimit = 1u << 20;  // a relay waits while the far port holds this much unsent
 };
 
 class Engine {
@@ -43,6 +47,8 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
+    // Before StartPump. The link and the presenter must outlive the engine,
+    // or ShutdownEngine must run before they go (it posts exit notices).
     void InitEngine(WindowLink& link, TrafficPresenter& presenter);
     // Closes open ports, stops and joins the pump and every receive thread.
     void ShutdownEngine();
@@ -54,6 +60,9 @@ public:
     // Status lines ("\r\n*** COMn: ... ***\r\n") for settings the last
     // OpenSession could not apply exactly; shown after "Port is ON".
     const std::vector<std::string>& openNotes() const { return openNotes_; }
+    // Why each port of the last OpenSession failed to open, for example
+    // "COM3: /dev/ttyUSB0: port is busy (in use by another program)".
+    const std::vector<std::string>& openErrors() const { return openErrors_; }
 
     // Starts the TrafficPump thread (once, at the main window's initialisation).
     void StartPump();
@@ -73,6 +82,7 @@ public:
 
     // True when `threadId` is the receive thread of a channel that is open now.
     bool IsCurrentReceiveThread(std::uint64_t threadId) const;
+    // The channel's open flag (also true in the Failed state, until CloseAllPorts).
     bool isOpen(int side) const;
     PortChannel& channel(int side) { return channels_[side]; }
     const PortChannel& channel(int side) const { return channels_[side]; }
@@ -80,11 +90,16 @@ public:
 
 private:
     std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
-                          std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits, std::uint8_t flow);
+                          std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
+                          std::uint8_t flow);
     std::int32_t ClosePort(PortChannel& channel);
+    std::int32_t openSide(int side, const PortSettings& settings);
     void ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint64_t threadId);
     void TrafficPump(std::stop_token stop);
     bool relayBlocked(int fromSide) const;
+    bool takeable(int side) const;
+    void takeChunk(int side, std::int64_t& last, std::span<std::uint8_t, kChunkSize> chunk);
+    std::string describeWriteFailure(int side);
 
     const platform::PortMap& ports_;
     platform::MillisClock clock_;
@@ -96,6 +111,7 @@ private:
     std::array<std::atomic<std::int64_t>, 2> lastTake_{};  // pump's last-take time per side
     std::atomic<std::uint64_t> nextThreadId_{1};
     std::vector<std::string> openNotes_;
+    std::vector<std::string> openErrors_;
     platform::Event pumpEvent_{platform::Event::Reset::Manual};
     std::jthread pump_;
 };

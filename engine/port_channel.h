@@ -29,11 +29,11 @@ namespace ostrel::engine {
 struct PortChannel {
     std::atomic<bool> open{false};
     std::int32_t side = 0;
-    std::optional<platform::TtyPort> port;                 // empty when no port is open
-    std::unique_ptr<platform::WakeFd> wake;                // wakes the receive thread
+    std::optional<platform::TtyPort> port;   // empty when no port is open
+    std::unique_ptr<platform::WakeFd> wake;  // wakes the receive thread
     std::jthread receiveThread;
     WindowLink* owner = nullptr;
-    std::atomic<std::uint64_t> receiveThreadId{0};        // 0 after close
+    std::atomic<std::uint64_t> receiveThreadId{0};  // 0 after close
     ReceiveRing ring;
     std::atomic<bool> outputFlag{false};
 

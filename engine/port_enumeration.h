@@ -16,11 +16,11 @@ namespace ostrel::engine {
 using PortNumberTable = std::array<std::uint8_t, 64>;
 
 struct PortListing {
-    PortNumberTable table;     // filled with 1, then the numbers found
+    PortNumberTable table;  // filled with 1, then the numbers found
     std::uint8_t count = 0;
     std::vector<std::string> texts;  // "COM%d", in list order
-    int dteSelection = -1;     // 0 when at least two ports were found, else -1 (none)
-    int dceSelection = -1;     // 1 when at least two ports were found, else -1
+    int dteSelection = -1;           // 0 when at least two ports were found, else -1 (none)
+    int dceSelection = -1;           // 1 when at least two ports were found, else -1
 };
 
 PortListing EnumeratePorts(const platform::PortMap& ports);

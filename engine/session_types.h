@@ -57,8 +57,10 @@ struct SessionConfig {
 
 // Settings tables: position in the list or combo box to the value stored.
 // The baud table has two entries more than the list offers.
-inline constexpr std::array<std::uint32_t, 7> kBaudRateTable{9600, 19200, 38400, 57600, 115200, 128000, 256000};
-inline constexpr std::array<std::uint8_t, 5> kParityTable{kNoParity, kEvenParity, kOddParity, kMarkParity, kSpaceParity};
+inline constexpr std::array<std::uint32_t, 7> kBaudRateTable{9600,   19200,  38400, 57600,
+                                                             115200, 128000, 256000};
+inline constexpr std::array<std::uint8_t, 5> kParityTable{kNoParity, kEvenParity, kOddParity, kMarkParity,
+                                                          kSpaceParity};
 inline constexpr std::array<std::uint8_t, 2> kDataBitsTable{8, 7};
 inline constexpr std::array<std::uint8_t, 3> kStopBitsTable{kOneStopBit, kOne5StopBits, kTwoStopBits};
 inline constexpr std::array<std::uint8_t, 3> kFlowControlTable{kFlowNone, kFlowHardware, kFlowXonXoff};

@@ -1,0 +1,199 @@
+// Session configuration and port channels: making the engine ready, opening
+// the sides an operating mode needs, and closing them again.
+
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <system_error>
+#include <utility>
+
+#include "engine/status_text.h"
+#include "platform/line_settings.h"
+
+namespace ostrel::engine {
+
+namespace {
+
+constexpr std::size_t kTransmitLowWaterCap = 64 * 1024;
+
+bool holdsAnything(const PortChannel& channel) {
+    return channel.open.load() || channel.port.has_value() || channel.receiveThread.joinable() ||
+           channel.transmitter != nullptr || channel.wake != nullptr;
+}
+
+}  // namespace
+
+Engine::Engine(const platform::PortMap& ports, EngineOptions options)
+    : ports_(ports),
+      clock_(options.clock ? std::move(options.clock) : platform::steadyClock()),
+      relayQueueLimit_(options.relayQueueLimit) {
+    channels_[kDteSide].side = kDteSide;
+    channels_[kDceSide].side = kDceSide;
+}
+
+Engine::~Engine() {
+    ShutdownEngine();
+}
+
+void Engine::InitEngine(WindowLink& link, TrafficPresenter& presenter) {
+    link_ = &link;
+    presenter_ = &presenter;
+    for (int side : {kDteSide, kDceSide}) {
+        if (holdsAnything(channels_[side])) ClosePort(channels_[side]);
+        channels_[side].owner = nullptr;
+    }
+    ready_.store(true);
+}
+
+void Engine::ShutdownEngine() {
+    for (int side : {kDteSide, kDceSide}) {
+        PortChannel& channel = channels_[side];
+        channel.open.store(false);
+        if (holdsAnything(channel)) ClosePort(channel);
+    }
+    if (pump_.joinable()) {
+        pump_.request_stop();
+        pumpEvent_.set();
+        pump_.join();
+        pump_ = std::jthread();
+    }
+    pumpEvent_.reset();
+    ready_.store(false);
+}
+
+std::int32_t Engine::OpenSession(const SessionConfig& config) {
+    if (!ready_.load()) return kStatusNotReady;
+    if (static_cast<std::uint32_t>(config.mode) > static_cast<std::uint32_t>(kFullDuplex))
+        return kStatusFailed;
+    openNotes_.clear();
+    openErrors_.clear();
+
+    switch (config.mode) {
+        case kDteEmulation:
+        case kHalfDuplex:
+            if (config.dte.side == kNoSide) return kStatusFailed;
+            return openSide(kDteSide, config.dte);
+        case kDceEmulation:
+            if (config.dce.side == kNoSide) return kStatusFailed;
+            return openSide(kDceSide, config.dce);
+        default: {  // Intercede, Full Duplex: DTE side first, the DCE side whatever it gave
+            const bool skipDte = config.dte.side == kNoSide;
+            const bool skipDce = config.dce.side == kNoSide;
+            if (skipDte && skipDce) return kStatusFailed;
+            std::int32_t result = kStatusOk;
+            if (!skipDte && openSide(kDteSide, config.dte) != kStatusOk) result = kStatusFailed;
+            if (!skipDce && openSide(kDceSide, config.dce) != kStatusOk) result = kStatusFailed;
+            return result;
+        }
+    }
+}
+
+std::int32_t Engine::openSide(int side, const PortSettings& settings) {
+    PortChannel& channel = channels_[side];
+    // A side opened again without a close in between: end its previous open
+    // first, so that no thread of the old open serves the new one.
+    if (holdsAnything(channel)) ClosePort(channel);
+    channel.open.store(true);
+    channel.side = side;
+    return OpenPort(channel, link_, settings.portNumber, settings.baudRate, settings.dataBits,
+                    settings.parity, settings.stopBits, settings.flowControl);
+}
+
+std::int32_t Engine::CloseAllPorts() {
+    for (int side : {kDteSide, kDceSide}) {
+        PortChannel& channel = channels_[side];
+        if (channel.open.exchange(false) || holdsAnything(channel)) ClosePort(channel);
+    }
+    return kStatusOk;
+}
+
+std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
+                              std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
+                              std::uint8_t flow) {
+    {
+        std::lock_guard lock(channel.mutex);
+        channel.owner = owner;
+        RingReset(channel.ring, kRingCapacity);
+        channel.wantsRoom.store(false);
+    }
+    channel.outputFlag.store(true);
+    const int number = (port == 0 || port > platform::kMaxComNumber) ? 1 : port;
+    channel.portNumber = number;
+
+    auto opened = ports_.open(number);
+    if (!opened) {
+        openErrors_.push_back("COM" + std::to_string(number) + ": " + opened.error().describe());
+        return kStatusFailed;  // the channel stays Failed: open flag set, no port
+    }
+    platform::TtyPort tty = std::move(opened).value();
+    const platform::LineSettings settings{baud, dataBits, parity, stopBits, flow};
+    for (const std::string& note : tty.configure(settings))
+        openNotes_.push_back(text::settingNote(number, note));
+    // Discards what arrived before the configuration and takes the error
+    // counters' baseline, so an error flagged before the first wait is not reported.
+    tty.purge();
+
+    try {
+        auto wake = std::make_unique<platform::WakeFd>();
+        const std::size_t lowWater =
+            relayQueueLimit_ == 0 ? kTransmitLowWaterCap
+                                  : std::clamp<std::size_t>(relayQueueLimit_ / 2, 1, kTransmitLowWaterCap);
+        // The low-water call wakes the pump when a relay held back by a full
+        // transmit queue may go on.
+        auto transmitter =
+            std::make_unique<platform::Transmitter>(tty.fd(), lowWater, [this] { SignalPump(); });
+        const std::uint64_t threadId = nextThreadId_.fetch_add(1);
+        std::lock_guard lock(channel.mutex);
+        channel.port.emplace(std::move(tty));
+        channel.wake = std::move(wake);
+        channel.transmitter = std::move(transmitter);
+        channel.receiveThreadId.store(threadId);
+        channel.receiveThread = std::jthread(
+            [this, &channel, threadId](std::stop_token stop) { ReceiveThread(stop, channel, threadId); });
+    } catch (const std::system_error& error) {
+        openErrors_.push_back("COM" + std::to_string(number) + ": " + error.what());
+        ClosePort(channel);
+        channel.open.store(true);  // Failed, as for a port that did not open
+        return kStatusFailed;
+    }
+    return kStatusOk;
+}
+
+std::int32_t Engine::ClosePort(PortChannel& channel) {
+    // The receive thread takes no lock and never waits for the UI thread, so
+    // joining it here while holding the channel's lock cannot deadlock; the
+    // lock keeps the pump's relay and take away from the half-closed channel.
+    std::lock_guard lock(channel.mutex);
+    channel.open.store(false);
+    if (channel.receiveThread.joinable()) {
+        channel.receiveThread.request_stop();
+        if (channel.wake) channel.wake->signal();
+        channel.receiveThread.join();
+    }
+    channel.receiveThread = std::jthread();
+    channel.transmitter.reset();  // stops its worker; unsent bytes are discarded
+    if (channel.port) {
+        channel.port->purge();
+        channel.port.reset();
+    }
+    channel.wake.reset();
+    channel.receiveThreadId.store(0);
+    channel.wantsRoom.store(false);
+    // Bytes not yet shown are discarded; no thread can store into the ring now.
+    RingReset(channel.ring, kRingCapacity);
+    return kStatusOk;
+}
+
+bool Engine::IsCurrentReceiveThread(std::uint64_t threadId) const {
+    if (threadId == 0) return false;
+    return std::any_of(channels_.begin(), channels_.end(), [threadId](const PortChannel& channel) {
+        return channel.open.load() && channel.receiveThreadId.load() == threadId;
+    });
+}
+
+bool Engine::isOpen(int side) const {
+    if (side != kDteSide && side != kDceSide) return false;
+    return channels_[side].open.load();
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,80 @@
+// The receive thread of one open port: waits for bytes, reads no more than
+// the ring's free room, stores them and announces a ring that went from empty
+// to non-empty. A full ring stops the reading (the bytes wait in the kernel)
+// until the pump has taken some and wakes the thread; nothing is dropped.
+
+#include <algorithm>
+#include <array>
+
+#include "engine/engine.h"
+#include "engine/status_text.h"
+
+namespace ostrel::engine {
+
+void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint64_t threadId) {
+    // Everything below is set by OpenPort before the thread starts and stays
+    // until ClosePort has joined it.
+    WindowLink* const owner = channel.owner;
+    platform::TtyPort& port = *channel.port;
+    platform::WakeFd& wake = *channel.wake;
+    const int side = channel.side;
+    const int portNumber = channel.portNumber;
+    std::array<std::uint8_t, kReadBufferSize> buffer;
+    bool hungUp = false;
+
+    // Reads once and stores what came; returns false when the port hung up.
+    auto readInto = [&](std::uint32_t room) {
+        const std::size_t max = std::min<std::size_t>(room, buffer.size());
+        const platform::ReadOutcome outcome = port.read({buffer.data(), max});
+        if (outcome.lineError || port.takeCountedLineErrors())
+            owner->appendStatusText(text::kLineStatusError);
+        if (outcome.count > 0) {
+            // The store turned an empty ring non-empty when the ring was empty
+            // before it, or when the pump, meanwhile, took everything up to
+            // where the store began: then the pump may have found the ring
+            // empty and gone to sleep just before the new bytes came in.
+            const std::uint32_t storeStart = channel.ring.writeIndex.load();
+            const bool wasEmpty = RingEmpty(channel.ring);
+            RingStore(channel.ring, buffer.data(), static_cast<std::uint32_t>(outcome.count));
+            const bool emptiedMeanwhile = channel.ring.readIndex.load() == storeStart;
+            if (wasEmpty || emptiedMeanwhile) owner->postDataReady(side);
+        }
+        return !outcome.hungUp;
+    };
+
+    while (channel.open.load() && !stop.stop_requested()) {
+        std::uint32_t room = RingFreeRoom(channel.ring);
+        unsigned events = 0;
+        if (room == 0) {
+            // Ask the pump for a wake-up, then look again: either we see the
+            // room it made, or it sees the request (see receive_ring.cpp).
+            channel.wantsRoom.store(true);
+            room = RingFreeRoom(channel.ring);
+            if (room > 0) continue;
+            events = port.wait(wake.fd(), false, kReceiveWaitMs);
+        } else {
+            events = port.wait(wake.fd(), true, kReceiveWaitMs);
+        }
+        if (events & platform::TtyPort::Woken) wake.drain();
+        if (events & platform::TtyPort::HangUp) {
+            // Whatever the port still holds goes in before the end.
+            if (room > 0) readInto(room);
+            hungUp = true;
+            break;
+        }
+        if (events & platform::TtyPort::Readable) {
+            if (!readInto(room)) {
+                hungUp = true;
+                break;
+            }
+        } else if (events & platform::TtyPort::TimedOut) {
+            // Errors that the driver counts without data (a break, an overrun).
+            if (port.takeCountedLineErrors()) owner->appendStatusText(text::kLineStatusError);
+        }
+    }
+
+    if (hungUp) owner->appendStatusText(text::disconnected(portNumber));
+    owner->postReceiveExit(ReceiveExitNotice{threadId, side, portNumber, hungUp});
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,138 @@
+// The traffic pump: takes received bytes from both rings in chunks, decides
+// where display lines begin, relays in Intercede and hands each chunk to the
+// presenter. Also the two write operations and the pump's wake-up.
+
+#include <array>
+
+#include "engine/engine.h"
+#include "engine/status_text.h"
+
+namespace ostrel::engine {
+
+namespace {
+
+std::string_view directionMarker(OperatingMode mode, int side) {
+    if (mode == kFullDuplex) return side == kDteSide ? text::kFromDteMarker : text::kFromDceMarker;
+    return side == kDteSide ? text::kFromDceMarker : text::kFromDteMarker;
+}
+
+}  // namespace
+
+void Engine::StartPump() {
+    if (pump_.joinable()) return;
+    pump_ = std::jthread([this](std::stop_token stop) { TrafficPump(stop); });
+}
+
+void Engine::SignalPump() {
+    pumpEvent_.set();
+}
+
+void Engine::TrafficPump(std::stop_token stop) {
+    int current = kDteSide;
+    std::array<std::uint8_t, kChunkSize> chunk;
+    while (!stop.stop_requested()) {
+        pumpEvent_.wait(stop);
+        if (stop.stop_requested()) break;
+        std::int64_t last = lastTake_[current].load();
+        while (!stop.stop_requested()) {
+            if (!takeable(kDteSide) && !takeable(kDceSide)) {
+                // The event is reset before the final look at both rings, so a
+                // signal that comes after this look wakes the pump again.
+                pumpEvent_.reset();
+                if (!takeable(kDteSide) && !takeable(kDceSide)) break;
+            }
+            if (takeable(current)) takeChunk(current, last, chunk);
+            // With both channels open the sides alternate after every pass,
+            // so one busy side cannot hold the other back.
+            const int other = 1 - current;
+            if (channels_[other].open.load()) {
+                lastTake_[current].store(last);
+                current = other;
+                last = lastTake_[current].load();
+            }
+        }
+        lastTake_[current].store(last);
+    }
+}
+
+bool Engine::takeable(int side) const {
+    const PortChannel& channel = channels_[side];
+    return channel.open.load() && !RingEmpty(channel.ring) && !relayBlocked(side);
+}
+
+bool Engine::relayBlocked(int fromSide) const {
+    if (relayQueueLimit_ == 0 || link_->mode() != kIntercede) return false;
+    const PortChannel& destination = channels_[1 - fromSide];
+    // The lock keeps the transmitter from going away while it is looked at.
+    // Locking changes no state that the const promise covers; the channels
+    // are never const objects, so the const_cast is well defined.
+    std::lock_guard lock(const_cast<std::mutex&>(destination.mutex));
+    return destination.transmitter && !destination.transmitter->failed() &&
+           destination.transmitter->queued() >= relayQueueLimit_;
+}
+
+void Engine::takeChunk(int side, std::int64_t& last, std::span<std::uint8_t, kChunkSize> chunk) {
+    PortChannel& channel = channels_[side];
+    PortChannel& other = channels_[1 - side];
+
+    const std::int64_t now = clock_();
+    bool newLine = false;
+    if (now - last > kLineGapMs) {
+        newLine = true;
+        other.outputFlag.store(false);
+    } else if (other.outputFlag.exchange(false)) {
+        newLine = true;
+    }
+
+    std::uint32_t count = 0;
+    {
+        std::lock_guard lock(channel.mutex);
+        if (channel.open.load()) count = RingTakeChunk(channel.ring, chunk.data(), kChunkSize);
+        // A receive thread that found the ring full waits for this wake-up.
+        if (count > 0 && channel.wantsRoom.exchange(false) && channel.wake) channel.wake->signal();
+    }
+    if (count > 0) channel.outputFlag.store(true);
+    last = clock_();
+    if (count == 0) return;
+
+    const OperatingMode mode = link_->mode();
+    // Relay first: the far port never waits for the display.
+    if (mode == kIntercede) WritePort(1 - side, {chunk.data(), count});
+    if (newLine && link_->displayFormat() != kDisplayOff) {
+        presenter_->BeginTrafficLine(*link_);
+        link_->appendText(directionMarker(mode, side));
+    }
+    presenter_->ShowTraffic(*link_, chunk.data(), static_cast<std::int32_t>(count));
+}
+
+bool Engine::WritePort(int side, std::span<const std::uint8_t> bytes) {
+    if (side != kDteSide && side != kDceSide) return false;
+    PortChannel& channel = channels_[side];
+    std::lock_guard lock(channel.mutex);
+    if (!channel.open.load() || !channel.transmitter) return false;
+    return channel.transmitter->enqueue(bytes);
+}
+
+std::int32_t Engine::WriteToSide(std::span<const std::uint8_t> bytes, std::string* failure) {
+    if (!ready_.load()) return 0;
+    const int side = link_->sendTarget() == kToDce ? kDceSide : kDteSide;
+    if (!WritePort(side, bytes) && failure != nullptr) *failure = describeWriteFailure(side);
+    return static_cast<std::int32_t>(bytes.size());
+}
+
+std::string Engine::describeWriteFailure(int side) {
+    PortChannel& channel = channels_[side];
+    std::lock_guard lock(channel.mutex);
+    const std::string name = "COM" + std::to_string(channel.portNumber);
+    if (channel.open.load() && channel.transmitter && channel.transmitter->failed())
+        return name + " refused the data";
+    if (channel.portNumber > 0) return name + " is not open";
+    return side == kDteSide ? "the DTE side is not open" : "the DCE side is not open";
+}
+
+void Engine::SetOutputFlags() {
+    channels_[kDteSide].outputFlag.store(true);
+    channels_[kDceSide].outputFlag.store(true);
+}
+
+}  // namespace ostrel::engine

@@ -1,0 +1,185 @@
+// Receive threads: notices, a full ring without loss, hang-up, late exit
+// notices and shutdown while traffic flows.
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "engine/engine.h"
+#include "engine_test_support.h"
+
+namespace ostrel::engine::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+double processCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+using ReceiveThreads = EngineFixture;
+
+TEST_F(ReceiveThreads, OnlyAnEmptyRingThatGetsBytesPostsDataReady) {
+    link.setMode(kDceEmulation);
+    link.deferPump(true);  // the ring is not emptied in between
+    ASSERT_EQ(open(kDceEmulation), kStatusOk);
+    const ReceiveRing& ring = engine->channel(kDceSide).ring;
+    ASSERT_TRUE(far[1]->write("a"));
+    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8190; }));
+    ASSERT_TRUE(far[1]->write("bcd"));
+    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8187; }));
+    EXPECT_EQ(link.dataReadySides(), std::vector<int>{kDceSide});
+
+    link.deferPump(false);
+    ASSERT_TRUE(waitForChunkBytes(4));
+    ASSERT_TRUE(far[1]->write("e"));  // the ring is empty again: a new notice
+    ASSERT_TRUE(waitForChunkBytes(5));
+    EXPECT_EQ(link.dataReadySides(), (std::vector<int>{kDceSide, kDceSide}));
+}
+
+TEST_F(ReceiveThreads, AFullRingLosesNoByte) {
+    link.setMode(kDteEmulation);
+    // A slow display lets the ring fill up; note how full it gets.
+    std::atomic<std::uint32_t> leastRoom{8191};
+    presenter.setShowHook([&] {
+        std::this_thread::sleep_for(1ms);
+        const std::uint32_t room = RingFreeRoom(engine->channel(kDteSide).ring);
+        std::uint32_t least = leastRoom.load();
+        while (room < least && !leastRoom.compare_exchange_weak(least, room)) {
+        }
+    });
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    const Bytes data = randomBytes(200 * 1024, 11);
+    std::thread writer([&] { EXPECT_TRUE(far[0]->write(data)); });
+    const bool complete = waitForChunkBytes(data.size());
+    writer.join();
+    ASSERT_TRUE(complete) << link.chunkBytes() << " of " << data.size();
+    EXPECT_EQ(bytesUnder(link.entries(), " DCE ->> "), std::string(data.begin(), data.end()));
+    EXPECT_EQ(leastRoom.load(), 0u);  // the ring was full at least once
+    for (const auto& chunk : shownChunks(link.entries())) EXPECT_LE(chunk.bytes.size(), kChunkSize);
+}
+
+TEST_F(ReceiveThreads, ClosingEndsTheThreadWithOneExitNotice) {
+    ASSERT_EQ(open(kFullDuplex), kStatusOk);
+    const auto dteId = engine->channel(kDteSide).receiveThreadId.load();
+    const auto dceId = engine->channel(kDceSide).receiveThreadId.load();
+    EXPECT_NE(dteId, dceId);
+    engine->CloseAllPorts();
+    // The threads were joined: their notices are already there.
+    const auto notices = link.exitNotices();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].threadId, dteId);
+    EXPECT_EQ(notices[0].side, kDteSide);
+    EXPECT_EQ(notices[0].portNumber, 1);
+    EXPECT_FALSE(notices[0].hungUp);
+    EXPECT_EQ(notices[1].threadId, dceId);
+    EXPECT_EQ(notices[1].side, kDceSide);
+    EXPECT_FALSE(notices[1].hungUp);
+    EXPECT_EQ(link.statusText(), "");
+    EXPECT_FALSE(engine->IsCurrentReceiveThread(dteId));
+    EXPECT_FALSE(engine->IsCurrentReceiveThread(0));
+}
+
+TEST_F(ReceiveThreads, HangUpEndsTheThreadAtOnceWithoutSpinning) {
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    const auto id = engine->channel(kDteSide).receiveThreadId.load();
+    far[0]->hangUp();
+    ASSERT_TRUE(waitUntil([&] { return !link.exitNotices().empty(); }, 2000ms));
+    const auto notice = link.exitNotices().front();
+    EXPECT_EQ(notice.threadId, id);
+    EXPECT_TRUE(notice.hungUp);
+    EXPECT_EQ(notice.side, kDteSide);
+    EXPECT_EQ(notice.portNumber, 1);
+    EXPECT_EQ(link.statusText(), "\r\n*** COM1 disconnected ***\r\n");
+    // The notice comes from the current session: the window closes it.
+    EXPECT_TRUE(engine->IsCurrentReceiveThread(id));
+
+    // Nothing keeps running on the dead port.
+    const double before = processCpuMs();
+    std::this_thread::sleep_for(300ms);
+    const double used = processCpuMs() - before;
+    RecordProperty("cpu_us_in_300ms_after_hangup", static_cast<int>(used * 1000));
+    EXPECT_LT(used, 50.0) << "CPU ms used in 300 ms after the hang-up";
+
+    engine->CloseAllPorts();
+    EXPECT_FALSE(engine->IsCurrentReceiveThread(id));
+    EXPECT_EQ(link.exitNotices().size(), 1u);
+}
+
+TEST_F(ReceiveThreads, ALateExitNoticeIsNotFromTheCurrentSession) {
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    const auto oldId = engine->channel(kDteSide).receiveThreadId.load();
+    engine->CloseAllPorts();
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    const auto newId = engine->channel(kDteSide).receiveThreadId.load();
+    ASSERT_EQ(link.exitNotices().size(), 1u);
+    const auto late = link.exitNotices().front();
+    EXPECT_EQ(late.threadId, oldId);
+    EXPECT_NE(oldId, newId);
+    EXPECT_FALSE(engine->IsCurrentReceiveThread(late.threadId));
+    EXPECT_TRUE(engine->IsCurrentReceiveThread(newId));
+    // The new session works.
+    ASSERT_TRUE(far[0]->write("still here"));
+    EXPECT_TRUE(waitForChunkBytes(10));
+}
+
+TEST_F(ReceiveThreads, AClosedSessionStoresNothingMore) {
+    link.deferPump(true);
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    ASSERT_TRUE(far[0]->write(randomBytes(3000, 3)));
+    ReceiveRing& ring = engine->channel(kDteSide).ring;
+    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8191 - 3000; }));
+    engine->CloseAllPorts();
+    EXPECT_TRUE(RingEmpty(ring));
+    ASSERT_TRUE(far[0]->write("after close"));
+    link.deferPump(false);
+    std::this_thread::sleep_for(50ms);  // time for a wrong store or show to happen
+    EXPECT_TRUE(RingEmpty(ring));
+    EXPECT_EQ(link.chunkBytes(), 0u);
+}
+
+TEST_F(ReceiveThreads, ShutdownWithTrafficFlowingStopsEverythingPromptly) {
+    link.setMode(kIntercede);
+    ASSERT_EQ(open(kIntercede), kStatusOk);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> workers;
+    for (int side : {0, 1}) {
+        workers.emplace_back([&, side] {
+            const Bytes block = randomBytes(4096, side + 20);
+            while (!stop.load()) far[side]->write(block, 20ms);
+        });
+        workers.emplace_back([&, side] {
+            while (!stop.load()) far[side]->read(1 << 16, 10ms);
+        });
+    }
+    const bool flowing = waitForChunkBytes(256 * 1024);
+    const auto start = std::chrono::steady_clock::now();
+    engine->ShutdownEngine();
+    const auto took = std::chrono::steady_clock::now() - start;
+    RecordProperty("shutdown_us",
+                   static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+    stop.store(true);
+    for (auto& worker : workers) worker.join();
+
+    ASSERT_TRUE(flowing);
+    EXPECT_LT(took, 1000ms);
+    EXPECT_FALSE(engine->ready());
+    for (int side : {kDteSide, kDceSide}) {
+        EXPECT_FALSE(engine->isOpen(side));
+        EXPECT_FALSE(engine->channel(side).receiveThread.joinable());
+        EXPECT_FALSE(engine->channel(side).transmitter);
+        EXPECT_FALSE(engine->channel(side).port.has_value());
+    }
+    EXPECT_EQ(link.exitNotices().size(), 2u);
+    // Nothing more reaches the window once the engine has stopped.
+    const std::size_t shown = link.chunkBytes();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(link.chunkBytes(), shown);
+}
+
+}  // namespace
+}  // namespace ostrel::engine::testing
