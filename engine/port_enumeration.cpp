@@ -13,12 +13,9 @@ PortListing EnumeratePorts(const platform::PortMap& ports) {
     // port number agree.
     for (const platform::PortEntry& entry : ports.entries()) {
         if (entry.number < 1 || entry.number > kHighestListedPort) continue;
-        {
-            // Opened exclusively and closed again at once (end of scope): a
-            // missing port and one held by someone else are both left out.
-            auto probe = ports.open(entry.number);
-            if (!probe) continue;
-        }
+        // Opened and closed again at once, with nothing configured: a
+        // missing port and one held by someone else are both left out.
+        if (ports.probe(entry.number)) continue;
         listing.table[listing.count] = static_cast<std::uint8_t>(entry.number);
         ++listing.count;
         listing.texts.push_back("COM" + std::to_string(entry.number));

@@ -44,6 +44,9 @@ public:
     // Opens COM number `number`: a device path through TtyPort::open, a
     // virtual port through its master. ENOENT when the number is not mapped.
     Result<TtyPort> open(int number) const;
+    // Whether COM `number` could be opened now, without touching the device
+    // (see TtyPort::probe); a virtual port is free while nobody has it open.
+    std::optional<SysError> probe(int number) const;
 
 private:
     std::map<int, PortEntry> entries_;

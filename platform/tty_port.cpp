@@ -82,6 +82,21 @@ Result<TtyPort> TtyPort::open(const std::string& path) {
     return port;
 }
 
+std::optional<SysError> TtyPort::probe(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return lastError("open", path);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return lastError("fstat", path);
+    if (!S_ISCHR(info.st_mode) || !::isatty(fd.get())) return SysError{"open", path, ENOTTY};
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) return lastError("flock", path);
+    }
+    // Root gets past another holder's TIOCEXCL, so ask for the flag as well.
+    int exclusive = 0;
+    if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return SysError{"open", path, EBUSY};
+    return std::nullopt;  // closing fd releases the lock
+}
+
 Result<TtyPort> TtyPort::adopt(UniqueFd fd, std::string name, std::shared_ptr<void> lease) {
     if (!fd.valid()) return SysError{"adopt", std::move(name), EBADF};
     if (!::isatty(fd.get())) return SysError{"adopt", std::move(name), ENOTTY};

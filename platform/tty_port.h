@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ public:
     // non-ttys, flock(LOCK_EX|LOCK_NB) then TIOCEXCL. Raw mode is set, DTR and
     // RTS are dropped, and pending input and output are flushed.
     static Result<TtyPort> open(const std::string& path);
+    // Checks that `path` could be opened as a port now (a tty that nobody
+    // holds exclusively) without changing anything on it: no settings, no
+    // modem lines, no flush. The device is closed again before returning.
+    static std::optional<SysError> probe(const std::string& path);
     // Takes an fd that the caller already holds exclusively (the master of a
     // virtual port). `lease` is released when the port closes. Line settings on
     // such a port are accepted and mean nothing; it never reports line errors.

@@ -184,6 +184,40 @@ TEST_F(TtyPortTest, InputWaitingBeforeTheOpenIsDiscarded) {
     }
 }
 
+TEST_F(TtyPortTest, ProbeLeavesTheDeviceAsItWasAndSeesAHolder) {
+    // A slave that someone left cooked with input waiting must stay so.
+    UniqueFd plain(::open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(plain.valid());
+    termios before{};
+    ASSERT_EQ(::tcgetattr(plain.get(), &before), 0);
+    ASSERT_TRUE(writeAll(pty_.master.get(), std::string("kept\n")));
+    ASSERT_TRUE(test::waitUntil([&] {
+        int pending = 0;
+        return ::ioctl(plain.get(), FIONREAD, &pending) == 0 && pending >= 5;
+    }));
+
+    EXPECT_FALSE(TtyPort::probe(pty_.slavePath).has_value());
+
+    termios after{};
+    ASSERT_EQ(::tcgetattr(plain.get(), &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    int pending = 0;
+    ASSERT_EQ(::ioctl(plain.get(), FIONREAD, &pending), 0);
+    EXPECT_EQ(pending, 5) << "the probe flushed input";
+
+    // While a port holds the device, the probe reports it busy; after, free.
+    {
+        TtyPort holder = openSlave();
+        const std::optional<SysError> busy = TtyPort::probe(pty_.slavePath);
+        ASSERT_TRUE(busy.has_value());
+        EXPECT_TRUE(busy->isBusy()) << busy->describe();
+    }
+    EXPECT_FALSE(TtyPort::probe(pty_.slavePath).has_value());
+    EXPECT_TRUE(TtyPort::probe("/dev/null").has_value());
+}
+
 TEST_F(TtyPortTest, ConfigureOnAPseudoTerminalReportsNothing) {
     TtyPort port = openSlave();
     // Ptys drop 7 bits and parity; that is not reported.

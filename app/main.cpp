@@ -1,0 +1,61 @@
+// The ostrel program: parses the command line, then runs the session in the
+// window front end when a display is available, headless otherwise.
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string_view>
+
+#include "headless/headless_frontend.h"
+#include "headless/options.h"
+
+#if defined(OSTREL_WITH_QT)
+#include "ui/display_probe.h"
+#include "ui/ostrel_window_main.h"
+#endif
+
+namespace {
+
+void writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+#if defined(OSTREL_WITH_QT)
+// The windows need a display; --headless and --list-ports never open them,
+// and neither do scripted sends (--send, --send-stdin), which are for a
+// session without an operator.
+bool WantWindow(const ostrel::headless::Options& options) {
+    if (options.headless || options.listPorts) return false;
+    if (!options.sends.empty() || options.sendStdin) return false;
+    // A display named but not reachable falls back to headless, since the
+    // toolkit would end the process when it cannot connect.
+    return ostrel::ui::WindowSystemReachable();
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace ostrel::headless;
+    const ParseResult parsed = ParseOptions(argc, argv);
+    if (!parsed.run) {
+        writeAll(1, parsed.output);
+        writeAll(2, parsed.error);
+        return parsed.exitCode;
+    }
+
+#if defined(OSTREL_WITH_QT)
+    if (WantWindow(parsed.options)) {
+        // The window front end; it acts on "RegServer" / "UnregServer" after
+        // its window has closed.
+        return ostrel::ui::RunWindow(argc, argv, parsed.options);
+    }
+#endif
+
+    // The headless front end ignores the registration words (options.h).
+    return RunHeadless(parsed.options);
+}

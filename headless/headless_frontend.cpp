@@ -1,0 +1,272 @@
+#include "headless/headless_frontend.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "engine/display_queue.h"
+#include "engine/engine.h"
+#include "engine/port_enumeration.h"
+#include "engine/status_text.h"
+#include "headless/demo_devices.h"
+#include "headless/event_sources.h"
+#include "headless/headless_window.h"
+#include "headless/output_writer.h"
+#include "presentation/capture_file.h"
+#include "presentation/send_command.h"
+#include "presentation/traffic_formatter.h"
+
+namespace ostrel::headless {
+namespace {
+
+using namespace std::chrono;
+namespace text = engine::text;
+
+// Blocking write of operator messages (standard error, the port list).
+void writeText(int fd, std::string_view message) {
+    while (!message.empty()) {
+        const ssize_t n = ::write(fd, message.data(), message.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // nowhere to report it
+        message.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+bool sideNeeded(engine::OperatingMode mode, int side) {
+    switch (mode) {
+        case engine::kDteEmulation:
+        case engine::kHalfDuplex:
+            return side == engine::kDteSide;
+        case engine::kDceEmulation:
+            return side == engine::kDceSide;
+        default:
+            return true;
+    }
+}
+
+std::string comName(int number) {
+    return "COM" + std::to_string(number);
+}
+
+// Why a capture file could not be created or locked.
+std::string captureFailureReason(const std::string& file) {
+    platform::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!fd.valid()) return file + ": " + std::strerror(errno);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return file + ": in use by another program";
+    return file + ": could not be opened";
+}
+
+class Session {
+public:
+    Session(const Options& options, const RunIo& io, PortSetup& ports, TerminationSignals& signals)
+        : options_(options),
+          io_(io),
+          ports_(ports),
+          signals_(signals),
+          window_(display_, options.mode, options.display, options.sendTarget),
+          writer_(display_, io.out, [this](int error) { window_.post(OutputFailed{error}); }),
+          formatter_(window_, capture_),
+          engine_(ports.map) {
+        window_.attach(engine_);
+        if (ports.demo)
+            demo_.emplace(ports.demo->dteDeviceLink, ports.demo->dceDeviceLink, options.demoPaceMs,
+                          options.demoSeed);
+    }
+
+    int run() {
+        engine_.InitEngine(window_, formatter_);
+        engine_.StartPump();
+        if (!options_.captureFile.empty() && !capture_.Start(options_.captureFile, window_)) {
+            error("--capture: " + captureFailureReason(options_.captureFile));
+            return finish(kExitOpenFailed);
+        }
+        const engine::SessionConfig config = sessionConfig();
+        if (engine_.OpenSession(config) != engine::kStatusOk) {
+            window_.appendStatusText(text::kOpenError);
+            window_.appendStatusText(text::kCheckSettings);
+            engine_.CloseAllPorts();
+            for (const std::string& reason : engine_.openErrors()) error(reason);
+            if (engine_.openErrors().empty()) error("the ports could not be opened");
+            return finish(kExitOpenFailed);
+        }
+        window_.appendStatusText(text::kPortOn);
+        for (const std::string& note : engine_.openNotes()) window_.appendStatusText(note);
+        for (const std::string& send : options_.sends)
+            presentation::OnSendText(send, engine_, formatter_, window_);
+
+        const int code = loop();
+        if (sessionOpen_) closeSession();
+        return finish(code);
+    }
+
+private:
+    void error(const std::string& message) { writeText(io_.err, "ostrel: " + message + "\n"); }
+
+    // Filled as Open COM fills it: both sides in every mode, the same line
+    // settings on both, flow control none in the two listening modes. A side
+    // without a port gets the port lists' default selection (the first and
+    // second port that opens), or 0, which the engine takes as COM1.
+    engine::SessionConfig sessionConfig() {
+        int dte = ports_.dte;
+        int dce = ports_.dce;
+        if ((dte == 0 && sideNeeded(options_.mode, engine::kDteSide)) ||
+            (dce == 0 && sideNeeded(options_.mode, engine::kDceSide))) {
+            const engine::PortListing listing = engine::EnumeratePorts(ports_.map);
+            if (dte == 0 && listing.dteSelection >= 0) dte = listing.table[listing.dteSelection];
+            if (dce == 0 && listing.dceSelection >= 0) dce = listing.table[listing.dceSelection];
+        }
+        const bool listening = options_.mode == engine::kHalfDuplex || options_.mode == engine::kFullDuplex;
+        engine::PortSettings line;
+        line.baudRate = options_.baud;
+        line.dataBits = options_.dataBits;
+        line.parity = options_.parity;
+        line.stopBits = options_.stopBits;
+        line.flowControl = listening ? engine::kFlowNone : options_.flow;
+
+        engine::SessionConfig config;
+        config.mode = options_.mode;
+        config.dte = line;
+        config.dte.side = engine::kDteSide;
+        config.dte.portNumber = static_cast<std::uint8_t>(dte);
+        config.dce = line;
+        config.dce.side = engine::kDceSide;
+        config.dce.portNumber = static_cast<std::uint8_t>(dce);
+        return config;
+    }
+
+    // The front-end thread's message loop. Returns the exit code.
+    int loop() {
+        std::optional<steady_clock::time_point> deadline;
+        if (options_.durationSeconds)
+            deadline = steady_clock::now() +
+                       duration_cast<steady_clock::duration>(duration<double>(*options_.durationSeconds));
+        bool stdinOpen = options_.sendStdin;
+        LineSplitter lines;
+        char buffer[65536];
+
+        for (;;) {
+            int timeout = -1;
+            if (deadline) {
+                const auto left = ceil<milliseconds>(*deadline - steady_clock::now()).count();
+                if (left <= 0) return kExitOk;
+                timeout = static_cast<int>(std::min<long long>(left, 60'000));
+            }
+            pollfd fds[3] = {
+                {signals_.fd(), POLLIN, 0}, {window_.noticeFd(), POLLIN, 0}, {io_.in, POLLIN, 0}};
+            const nfds_t count = stdinOpen ? 3 : 2;
+            if (::poll(fds, count, timeout) < 0) {
+                if (errno == EINTR) continue;
+                error(std::string("poll: ") + std::strerror(errno));
+                return kExitOk;
+            }
+            if ((fds[0].revents & POLLIN) && signals_.take() != 0) return kExitOk;
+            if (fds[1].revents & POLLIN) {
+                for (const Notice& notice : window_.takeNotices()) {
+                    if (const auto* exit = std::get_if<engine::ReceiveExitNotice>(&notice)) {
+                        // A late notice from a session closed before is not ours to act on.
+                        if (!engine_.IsCurrentReceiveThread(exit->threadId)) continue;
+                        closeSession();
+                        return kExitHangUp;
+                    }
+                    if (std::holds_alternative<OutputFailed>(notice)) return kExitOk;  // finish() reports it
+                }
+            }
+            if (stdinOpen && fds[2].revents != 0) {
+                const ssize_t n = ::read(io_.in, buffer, sizeof buffer);
+                if (n > 0) {
+                    for (const std::string& line :
+                         lines.feed(std::string_view(buffer, static_cast<std::size_t>(n))))
+                        send(line);
+                } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                    // End of input ends the sending, not the session.
+                    if (auto last = lines.finish()) send(*last);
+                    stdinOpen = false;
+                }
+            }
+        }
+    }
+
+    void send(const std::string& line) { presentation::OnSendText(line, engine_, formatter_, window_); }
+
+    // As Close COM: all channels closed, then the status line.
+    void closeSession() {
+        engine_.CloseAllPorts();
+        window_.appendStatusText(text::kPortOff);
+        sessionOpen_ = false;
+    }
+
+    int finish(int code) {
+        // Closed first, so that the pump never waits at the display's bound
+        // while ShutdownEngine joins it; the text queued so far is still written.
+        display_.close();
+        engine_.ShutdownEngine();
+        writer_.finish();
+        if (const int failure = writer_.failure(); failure != 0) {
+            error(std::string("standard output: ") + std::strerror(failure));
+            if (code == kExitOk) code = kExitOpenFailed;
+        }
+        return code;
+    }
+
+    const Options& options_;
+    const RunIo& io_;
+    PortSetup& ports_;
+    TerminationSignals& signals_;
+    engine::DisplayQueue display_;
+    HeadlessWindow window_;
+    OutputWriter writer_;
+    presentation::CaptureFile capture_;
+    presentation::TrafficFormatter formatter_;
+    engine::Engine engine_;         // shut down before everything above goes away
+    std::optional<DemoLine> demo_;  // stopped before the engine and the ports go away
+    bool sessionOpen_ = true;
+};
+
+}  // namespace
+
+int ListPorts(const platform::PortMap& ports, int outFd) {
+    const engine::PortListing listing = engine::EnumeratePorts(ports);
+    std::string list;
+    for (std::size_t i = 0; i < listing.count; ++i) {
+        const int number = listing.table[i];
+        const platform::PortEntry* entry = ports.find(number);
+        std::string description = entry ? entry->description : std::string();
+        if (description.empty()) description = "mapped with --port";
+        list += comName(number) + "  " + (entry ? entry->path : std::string()) + "  " + description + "\n";
+    }
+    writeText(outFd, list);
+    return kExitOk;
+}
+
+int RunHeadless(const Options& options, const RunIo& io, const PortEnvironment& environment) {
+    // A closed standard output must give EPIPE, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        // Before any thread starts, so that every thread has the signals blocked.
+        TerminationSignals signals;
+
+        PortSetupResult built = BuildPortSetup(options, environment);
+        if (!built.setup) {
+            writeText(io.err, "ostrel: " + built.error + "\n");
+            return built.exitCode;
+        }
+        if (options.listPorts) return ListPorts(built.setup->map, io.out);
+
+        Session session(options, io, *built.setup, signals);
+        return session.run();
+    } catch (const std::exception& e) {
+        // Only the system running out of something (threads, fds) gets here.
+        writeText(io.err, std::string("ostrel: ") + e.what() + "\n");
+        return kExitOpenFailed;
+    }
+}
+
+}  // namespace ostrel::headless

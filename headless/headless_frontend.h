@@ -1,0 +1,29 @@
+#pragma once
+// The headless front end: runs one session without a window and writes the
+// traffic window's text to an output fd, byte for byte, status lines included.
+//
+// RunHeadless runs on the calling thread, which plays the main window's UI
+// thread: it opens the session as Open COM does, runs the sends, and then
+// waits in poll() for SIGINT/SIGTERM (signalfd), the end of --duration,
+// posted notices (receive exit, output failure) and, with --send-stdin,
+// standard input. SIGINT and SIGTERM are blocked while it runs, in every
+// thread it starts. Returns the exit code (options.h).
+
+#include "headless/options.h"
+#include "headless/port_setup.h"
+
+namespace ostrel::headless {
+
+struct RunIo {
+    int out = 1;  // the traffic window's text
+    int err = 2;  // one-line reasons for the operator
+    int in = 0;   // lines to send with --send-stdin
+};
+
+int RunHeadless(const Options& options, const RunIo& io = {}, const PortEnvironment& environment = {});
+
+// --list-ports: "COMn  PATH  DESCRIPTION" for every mapped port that opens,
+// in ascending COM order.
+int ListPorts(const platform::PortMap& ports, int outFd);
+
+}  // namespace ostrel::headless

@@ -1,0 +1,80 @@
+#include "headless/output_writer.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ostrel::headless {
+namespace {
+
+constexpr std::size_t kWriteBatch = 256 * 1024;
+
+}  // namespace
+
+OutputWriter::OutputWriter(engine::DisplayQueue& queue, int fd, std::function<void(int)> onFailure)
+    : queue_(queue), fd_(fd), onFailure_(std::move(onFailure)) {
+    queue_.setNotify([this] { wake(); });
+    thread_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
+}
+
+OutputWriter::~OutputWriter() {
+    finish();
+}
+
+void OutputWriter::wake() {
+    {
+        std::lock_guard lock(mutex_);
+        pending_ = true;
+    }
+    cv_.notify_one();
+}
+
+void OutputWriter::finish() {
+    if (!thread_.joinable()) return;
+    thread_.request_stop();  // the thread writes what is queued before it ends
+    thread_.join();
+    queue_.setNotify({});
+}
+
+bool OutputWriter::writeAll(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd out{fd_, POLLOUT, 0};
+            (void)::poll(&out, 1, 1000);
+        } else {
+            int error = n < 0 ? errno : EIO;
+            int expected = 0;
+            failure_.compare_exchange_strong(expected, error);
+            if (onFailure_) onFailure_(error);
+            return false;
+        }
+    }
+    return true;
+}
+
+void OutputWriter::run(std::stop_token stop) {
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            cv_.wait(lock, stop, [this] { return pending_; });
+            pending_ = false;
+        }
+        // Take everything there is, also text queued without a notify
+        // (a notify comes only when the queue was empty).
+        for (std::string text = queue_.take(kWriteBatch); !text.empty(); text = queue_.take(kWriteBatch)) {
+            if (failure_.load() == 0) writeAll(text);
+            // After a failure the text is taken and dropped, so that appenders
+            // waiting at the queue's bound are never stuck.
+        }
+        if (stop.stop_requested() && queue_.backlog() == 0) return;
+    }
+}
+
+}  // namespace ostrel::headless

@@ -1,0 +1,140 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace ostrel::headless::test {
+namespace {
+
+bool makePipe(platform::UniqueFd& readEnd, platform::UniqueFd& writeEnd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    return true;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::vector<std::string>& environment) {
+    platform::UniqueFd inRead, outWrite, errWrite;
+    if (!makePipe(inRead, stdin_) || !makePipe(stdout_, outWrite) || !makePipe(stderr_, errWrite)) return;
+
+    // Everything the child needs is built before fork(): after it, only
+    // async-signal-safe calls are made.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view entry(*e);
+        bool replaced = false;
+        for (const auto& extra : environment) {
+            const auto name = extra.substr(0, extra.find('=') + 1);
+            if (entry.substr(0, name.size()) == name) replaced = true;
+        }
+        if (!replaced) env.emplace_back(entry);
+    }
+    env.insert(env.end(), environment.begin(), environment.end());
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStore{program};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        // The test runner may block signals in its threads: the child starts clean.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::dup2(inRead.get(), 0);
+        ::dup2(outWrite.get(), 1);
+        ::dup2(errWrite.get(), 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    ::fcntl(stdout_.get(), F_SETFL, O_NONBLOCK);
+    ::fcntl(stderr_.get(), F_SETFL, O_NONBLOCK);
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0 && !exited_) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+void ChildProcess::collect(int timeoutMs) {
+    pollfd fds[2] = {{stdout_.get(), POLLIN, 0}, {stderr_.get(), POLLIN, 0}};
+    if (::poll(fds, 2, timeoutMs) <= 0) return;
+    char buffer[65536];
+    for (auto [fd, into] : {std::pair{&stdout_, &out_}, std::pair{&stderr_, &err_}}) {
+        if (!fd->valid()) continue;
+        for (;;) {
+            const ssize_t n = ::read(fd->get(), buffer, sizeof buffer);
+            if (n > 0) {
+                into->append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n == 0) fd->reset();  // end of output (poll then ignores fd -1)
+            break;
+        }
+    }
+}
+
+bool ChildProcess::waitForOutput(std::string_view text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (out_.find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline || (!stdout_.valid() && !stderr_.valid()))
+            return false;
+        collect(10);
+    }
+    return true;
+}
+
+int ChildProcess::waitExit(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) return -1;
+    if (exited_) return exitCode_;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        collect(5);
+        int status = 0;
+        const pid_t done = ::wait4(pid_, &status, WNOHANG, &usage_);
+        if (done == pid_) {
+            exited_ = true;
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            while (stdout_.valid() || stderr_.valid()) collect(100);  // the rest of the output
+            return exitCode_;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid_, SIGKILL);
+            ::wait4(pid_, &status, 0, &usage_);
+            exited_ = true;
+            exitCode_ = -1;
+            return -1;
+        }
+    }
+}
+
+void ChildProcess::signal(int signo) const {
+    if (pid_ > 0 && !exited_) ::kill(pid_, signo);
+}
+
+std::chrono::microseconds ChildProcess::cpuTime() const {
+    auto us = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
+    return us(usage_.ru_utime) + us(usage_.ru_stime);
+}
+
+}  // namespace ostrel::headless::test

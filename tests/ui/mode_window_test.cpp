@@ -1,0 +1,171 @@
+// The "Mode Select" window with real clicks: shown by the mode button, the
+// five radios and what each does to the main window, the flow-control reset,
+// what is not enabled again, and hiding by "Close" and by the close box.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QTest>
+
+#include "support/main_window_fixture.h"
+#include "ui/control_ids.h"
+
+namespace ostrel::ui::test {
+namespace {
+
+class ModeWindow : public MainWindowFixture {
+protected:
+    void SetUp() override { makeWindow(2); }
+    Cmodewin* mode() const { return window->modeWindow(); }
+    bool modeChecked(int id) const {
+        auto* radio = qobject_cast<QAbstractButton*>(mode()->control(id));
+        return radio && radio->isChecked();
+    }
+    void show() {
+        ASSERT_TRUE(click(id::kModeButton));
+        ASSERT_TRUE(waitFor([this] { return mode()->isVisible(); }));
+    }
+};
+
+TEST_F(ModeWindow, ExistsHiddenAlwaysOnTopWithItsCaptionAndControls) {
+    ASSERT_NE(mode(), nullptr);
+    EXPECT_FALSE(mode()->isVisible());
+    EXPECT_EQ(mode()->windowTitle(), "Mode Select");
+    EXPECT_TRUE(mode()->windowFlags() & Qt::WindowStaysOnTopHint);
+    const std::pair<int, const char*> captions[] = {{1, "Close"},           {227, "DTE_Emulation"},
+                                                    {228, "DCE_Emulation"}, {229, "Intercede"},
+                                                    {230, "Half Duplex"},   {231, "Full Duplex"}};
+    for (const auto& [id, text] : captions) {
+        auto* button = qobject_cast<QAbstractButton*>(mode()->control(id));
+        ASSERT_NE(button, nullptr) << id;
+        EXPECT_EQ(button->text(), text);
+        EXPECT_FALSE(button->isChecked()) << id;  // no mark before the first showing
+    }
+}
+
+TEST_F(ModeWindow, TheModeButtonShowsItWithTheCurrentModeMarkedAndIsDisabledUntilItHides) {
+    show();
+    EXPECT_FALSE(enabled(id::kModeButton));
+    EXPECT_TRUE(modeChecked(227));
+    ASSERT_TRUE(clickMode(id::kOk));
+    EXPECT_FALSE(mode()->isVisible());
+    EXPECT_TRUE(enabled(id::kModeButton));
+}
+
+TEST_F(ModeWindow, TheCloseBoxHidesItAsCloseDoes) {
+    show();
+    mode()->close();
+    processQueued();
+    ASSERT_NE(mode(), nullptr);  // still there, only hidden
+    EXPECT_FALSE(mode()->isVisible());
+    EXPECT_TRUE(enabled(id::kModeButton));
+    show();  // and it comes back
+    EXPECT_TRUE(mode()->isVisible());
+}
+
+struct ModeRow {
+    int radio;
+    engine::OperatingMode mode;
+    engine::SendTarget target;  // after the click, starting from To DTE with 218 clicked first where noted
+    const char* caption;
+    bool dteList, dceList, flow;
+};
+
+TEST_F(ModeWindow, EachRadioAppliesItsModeToTheMainWindow) {
+    const ModeRow table[] = {
+        {227, 0, engine::kToDte, "DTE Emulation", true, false, true},
+        {228, 1, engine::kToDce, "DCE Emulation", false, true, true},
+        {229, 2, engine::kToDce, "Intercede", true, true, true},  // keeps the target of 228
+        {230, 3, engine::kToDce, "Half Duplex", true, false, false},
+        {231, 4, engine::kToDce, "Full Duplex", true, true, false},
+    };
+    show();
+    for (const ModeRow& row : table) {
+        SCOPED_TRACE(row.radio);
+        ASSERT_TRUE(clickMode(row.radio));
+        EXPECT_EQ(window->state().mode.load(), row.mode);
+        EXPECT_EQ(window->state().sendTarget.load(), row.target);
+        EXPECT_EQ(caption(id::kModeButton), row.caption);
+        EXPECT_EQ(enabled(203), row.dteList);
+        EXPECT_EQ(enabled(204), row.dceList);
+        EXPECT_EQ(enabled(209), row.flow);
+        for (int radio : {227, 228, 229, 230, 231})
+            EXPECT_EQ(modeChecked(radio), radio == row.radio) << radio;
+        // The main window's send marks are never changed by the mode window.
+        EXPECT_TRUE(checked(217));
+        EXPECT_FALSE(checked(218));
+        EXPECT_FALSE(enabled(id::kModeButton));  // still shown
+    }
+}
+
+TEST_F(ModeWindow, ListeningModesPutFlowControlBackToNoneEvenWhenChosenAgain) {
+    show();
+    ASSERT_TRUE(clickMode(230));
+    ASSERT_TRUE(clickMode(id::kOk));
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(id::kOpenClose));  // Close COM enables the flow combo
+    auto* flow = qobject_cast<QComboBox*>(window->control(209));
+    ASSERT_TRUE(flow->isEnabled());
+    flow->setCurrentIndex(2);
+    show();
+    EXPECT_TRUE(modeChecked(230));
+    ASSERT_TRUE(clickMode(230));  // the same radio again applies the mode in full
+    EXPECT_EQ(flow->currentIndex(), 0);
+    EXPECT_FALSE(flow->isEnabled());
+    ASSERT_TRUE(clickMode(227));
+    flow->setCurrentIndex(1);
+    ASSERT_TRUE(clickMode(231));
+    EXPECT_EQ(flow->currentIndex(), 0);
+}
+
+TEST_F(ModeWindow, SwitchingBackDoesNotEnableTheSendingControlsAgain) {
+    // The window stays shown while the operator opens the ports, so its
+    // radios act on the open session.
+    show();
+    ASSERT_TRUE(clickMode(227));
+    ASSERT_TRUE(click(id::kOpenClose));  // 216, 217 enabled by the open
+    ASSERT_TRUE(enabled(216));
+    ASSERT_TRUE(enabled(217));
+    ASSERT_TRUE(clickMode(231));
+    EXPECT_FALSE(enabled(216));
+    EXPECT_FALSE(enabled(217));
+    EXPECT_FALSE(enabled(218));
+    ASSERT_TRUE(clickMode(229));
+    EXPECT_FALSE(enabled(216));
+    EXPECT_FALSE(enabled(217));
+    EXPECT_FALSE(enabled(218));
+    EXPECT_TRUE(enabled(203));  // the pattern of Intercede, also while open
+    EXPECT_TRUE(enabled(204));
+    EXPECT_EQ(window->state().mode.load(), engine::kIntercede);
+    // Hiding the window enables the mode button although the ports are open.
+    ASSERT_TRUE(clickMode(id::kOk));
+    EXPECT_TRUE(enabled(id::kModeButton));
+    EXPECT_TRUE(window->state().portOpen);
+}
+
+TEST_F(ModeWindow, HalfDuplexLeavesTheSendBoxAsItIs) {
+    show();
+    ASSERT_TRUE(clickMode(227));
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(clickMode(230));
+    EXPECT_TRUE(enabled(216));
+    EXPECT_FALSE(enabled(217));
+}
+
+TEST_F(ModeWindow, APressWithTheWindowGoneIsIgnoredSafely) {
+    window->OnExit();  // asks the mode window to end
+    ASSERT_TRUE(waitFor([this] { return mode() == nullptr; }));
+    ASSERT_TRUE(click(id::kModeButton));
+    processQueued();
+    EXPECT_TRUE(enabled(id::kModeButton));
+}
+
+TEST_F(ModeWindow, ExitEndsItEvenWhileShown) {
+    show();
+    window->OnExit();
+    EXPECT_TRUE(waitFor([this] { return mode() == nullptr; }));
+}
+
+}  // namespace
+}  // namespace ostrel::ui::test

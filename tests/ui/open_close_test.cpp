@@ -1,0 +1,178 @@
+// Open COM and Close COM through the real buttons over pseudo-terminal ports:
+// the control table per mode, the status lines, a failed open, and Close COM
+// unlocking the settings whatever the mode.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QTest>
+
+#include "platform/tty_port.h"
+#include "support/main_window_fixture.h"
+#include "ui/control_ids.h"
+
+namespace ostrel::ui::test {
+namespace {
+
+constexpr const char* kPortOn = "\r\n*** Port is ON  ***\r\n";
+constexpr const char* kPortOff = "\r\n*** Port is OFF ***\r\n";
+constexpr const char* kOpenError = "\r\n*** Error opening COM Port !!! ***\r\n";
+constexpr const char* kCheckSettings = "\r\n*** Check Port Settings !!! ***\r\n";
+
+struct OpenRow {
+    int radio;
+    engine::OperatingMode mode;
+    bool toDte, toDce, sendData, send;
+    bool dteMarked, dceMarked;
+    bool dteOpen, dceOpen;
+};
+
+class OpenClose : public MainWindowFixture, public ::testing::WithParamInterface<OpenRow> {};
+
+TEST_P(OpenClose, OpenSetsTheControlsOfTheModeAndCloseUnlocksThem) {
+    const OpenRow row = GetParam();
+    makeWindow(2);
+    chooseMode(row.radio);
+    ASSERT_EQ(window->state().mode.load(), row.mode);
+    ASSERT_TRUE(enabled(id::kModeButton));
+
+    ASSERT_TRUE(click(id::kOpenClose));
+    EXPECT_TRUE(window->state().portOpen);
+    EXPECT_EQ(caption(211), "Close COM");
+    EXPECT_TRUE(waitForTraffic(kPortOn));
+    for (int id : {202, 203, 204, 205, 206, 207, 208, 209}) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_EQ(enabled(217), row.toDte);
+    EXPECT_EQ(enabled(218), row.toDce);
+    EXPECT_EQ(enabled(216), row.sendData);
+    EXPECT_EQ(enabled(212), row.send);
+    EXPECT_EQ(checked(217), row.dteMarked);
+    EXPECT_EQ(checked(218), row.dceMarked);
+    for (int id : {201, 210, 211, 213, 214, 219, 233, 234}) EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_EQ(engine->isOpen(engine::kDteSide), row.dteOpen);
+    EXPECT_EQ(engine->isOpen(engine::kDceSide), row.dceOpen);
+
+    ASSERT_TRUE(click(id::kOpenClose));
+    EXPECT_FALSE(window->state().portOpen);
+    EXPECT_EQ(caption(211), "Open COM");
+    EXPECT_TRUE(waitForTraffic(std::string(kPortOn) + kPortOff));
+    for (int id : {202, 203, 204, 205, 206, 207, 208, 209}) EXPECT_TRUE(enabled(id)) << id;
+    for (int id : {212, 216, 217, 218}) EXPECT_FALSE(enabled(id)) << id;
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
+    EXPECT_FALSE(engine->isOpen(engine::kDceSide));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachMode, OpenClose,
+    ::testing::Values(OpenRow{227, engine::kDteEmulation, true, false, true, true, true, false, true, false},
+                      OpenRow{228, engine::kDceEmulation, false, true, true, true, false, true, false, true},
+                      OpenRow{229, engine::kIntercede, true, true, true, true, true, false, true, true},
+                      OpenRow{230, engine::kHalfDuplex, false, false, false, false, true, false, true, false},
+                      OpenRow{231, engine::kFullDuplex, false, false, false, false, true, false, true, true}),
+    [](const ::testing::TestParamInfo<OpenRow>& info) { return "Mode" + std::to_string(info.param.mode); });
+
+class OpenCloseEdges : public MainWindowFixture {};
+
+TEST_F(OpenCloseEdges, IntercedeKeepsTheSendMarksAsTheyWere) {
+    makeWindow(2);
+    chooseMode(id::kDceEmulationRadio);
+    chooseMode(id::kIntercedeRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    // The marks still show To DTE (from the start), while sends go to the DCE side.
+    EXPECT_TRUE(checked(217));
+    EXPECT_FALSE(checked(218));
+    EXPECT_EQ(window->state().sendTarget.load(), engine::kToDce);
+}
+
+TEST_F(OpenCloseEdges, ListeningModesOpenWithoutFlowControl) {
+    makeWindow(2);
+    chooseMode(id::kHalfDuplexRadio);
+    // Close COM enables the flow combo again; the operator picks Hardware.
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(id::kOpenClose));
+    auto* flow = qobject_cast<QComboBox*>(window->control(209));
+    ASSERT_TRUE(flow && flow->isEnabled());
+    flow->setCurrentIndex(1);
+    ASSERT_EQ(window->controls().selection(209), 1);
+    ASSERT_TRUE(click(id::kOpenClose));
+    EXPECT_EQ(flow->currentIndex(), 0);
+    EXPECT_EQ(window->state().config.dte.flowControl, engine::kFlowNone);
+}
+
+TEST_F(OpenCloseEdges, TheSettingsChosenInTheControlsReachTheSession) {
+    makeWindow(2);
+    chooseMode(id::kIntercedeRadio);
+    auto* dte = qobject_cast<QListWidget*>(window->control(203));
+    auto* dce = qobject_cast<QListWidget*>(window->control(204));
+    auto* baud = qobject_cast<QListWidget*>(window->control(205));
+    ASSERT_TRUE(dte && dce && baud);
+    // The operator picks by clicking the entries.
+    QTest::mouseClick(dte->viewport(), Qt::LeftButton, {}, dte->visualItemRect(dte->item(1)).center());
+    QTest::mouseClick(dce->viewport(), Qt::LeftButton, {}, dce->visualItemRect(dce->item(0)).center());
+    QTest::mouseClick(baud->viewport(), Qt::LeftButton, {}, baud->visualItemRect(baud->item(4)).center());
+    qobject_cast<QComboBox*>(window->control(206))->setCurrentIndex(2);  // "Odd"
+    qobject_cast<QComboBox*>(window->control(207))->setCurrentIndex(1);  // "7"
+    qobject_cast<QComboBox*>(window->control(208))->setCurrentIndex(2);  // "2"
+    qobject_cast<QComboBox*>(window->control(209))->setCurrentIndex(2);  // "Xon/Xoff"
+    ASSERT_TRUE(click(id::kOpenClose));
+    const engine::SessionConfig& config = window->state().config;
+    EXPECT_EQ(config.mode, engine::kIntercede);
+    EXPECT_EQ(config.dte.side, engine::kDteSide);
+    EXPECT_EQ(config.dce.side, engine::kDceSide);
+    EXPECT_EQ(config.dte.portNumber, 2);
+    EXPECT_EQ(config.dce.portNumber, 1);
+    for (const engine::PortSettings& side : {config.dte, config.dce}) {
+        EXPECT_EQ(side.baudRate, 115200u);
+        EXPECT_EQ(side.parity, engine::kOddParity);
+        EXPECT_EQ(side.dataBits, 7);
+        EXPECT_EQ(side.stopBits, engine::kTwoStopBits);
+        EXPECT_EQ(side.flowControl, engine::kFlowXonXoff);
+    }
+}
+
+TEST_F(OpenCloseEdges, ABusyPortShowsTheTwoErrorLinesAndChangesNothingElse) {
+    makeWindow(2);
+    // Another program holds COM1.
+    auto holder = platform::TtyPort::open(far[0]->path());
+    ASSERT_TRUE(holder.ok()) << holder.error().describe();
+    const std::map<int, bool> before = enabledStates();
+    const std::string textBefore = traffic();
+
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(waitForTraffic(std::string(kOpenError) + kCheckSettings));
+    const std::string shown = traffic().substr(textBefore.size());
+    EXPECT_EQ(shown.rfind(std::string(kOpenError) + kCheckSettings, 0), 0u) << shown;
+    // A third line gives the reason in words.
+    EXPECT_NE(shown.find("COM1"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("busy"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(kPortOn), std::string::npos);
+    EXPECT_EQ(enabledStates(), before);
+    EXPECT_EQ(caption(211), "Open COM");
+    EXPECT_FALSE(window->state().portOpen);
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
+
+    // Once the port is free, the same press opens it.
+    holder = platform::TtyPort::open(far[1]->path());  // releases COM1
+    ASSERT_TRUE(click(id::kOpenClose));
+    EXPECT_TRUE(window->state().portOpen);
+    EXPECT_TRUE(waitForTraffic(kPortOn));
+}
+
+TEST_F(OpenCloseEdges, ACloseBeforeTheReceiveThreadsEndedIsNotUndoneByTheirNotices) {
+    makeWindow(2);
+    chooseMode(id::kIntercedeRadio);
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(id::kOpenClose));  // open again at once
+    // The notices of the first session's threads arrive now; they change nothing.
+    processQueued();
+    ASSERT_TRUE(far[0]->write("ping"));
+    EXPECT_TRUE(waitForTraffic("0x70 0x69 0x6E 0x67 "));
+    EXPECT_TRUE(window->state().portOpen);
+    EXPECT_EQ(caption(211), "Close COM");
+    EXPECT_TRUE(engine->isOpen(engine::kDteSide));
+    EXPECT_TRUE(engine->isOpen(engine::kDceSide));
+}
+
+}  // namespace
+}  // namespace ostrel::ui::test

@@ -1,0 +1,101 @@
+// The real ostrel program with its windows on a virtual X server: the demo
+// line opened in Intercede shows traffic, the windows are shown and grabbed,
+// "Exit" ends the run with code 0, "/RegServer" and "-unregserver" act after
+// the window has closed, and a display that cannot be reached falls back to
+// the headless front end.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "headless/child_process.h"
+
+namespace ostrel::ui {
+namespace {
+
+using headless::test::ChildProcess;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr const char* kXvfb = "/usr/bin/Xvfb";
+
+class WindowProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/ostrel-window-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        directory = pattern;
+    }
+    void TearDown() override {
+        if (server) {
+            server->signal(SIGTERM);
+            server->waitExit(5s);
+        }
+        std::error_code ignored;
+        fs::remove_all(directory, ignored);
+    }
+    // Starts Xvfb on a free display; its number is written to standard output when it is ready.
+    bool startServer() {
+        if (::access(kXvfb, X_OK) != 0) return false;
+        server = std::make_unique<ChildProcess>(
+            kXvfb,
+            std::vector<std::string>{"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1600x1000x24"});
+        if (!server->waitForOutput("\n", 10s)) return false;
+        display = ":" + server->output().substr(0, server->output().find('\n'));
+        return true;
+    }
+    std::vector<std::string> environment(std::vector<std::string> extra = {}) const {
+        extra.push_back("DISPLAY=" + display);
+        extra.push_back("XDG_DATA_HOME=" + directory + "/data");
+        extra.push_back("XDG_RUNTIME_DIR=" + directory);
+        extra.push_back("QT_QPA_PLATFORM=xcb");
+        return extra;
+    }
+    fs::path entry() const { return fs::path(directory) / "data/applications/ostrel.desktop"; }
+
+    std::string directory;
+    std::string display;
+    std::unique_ptr<ChildProcess> server;
+};
+
+TEST_F(WindowProgram, RunsTheDemoInTheWindowsAndRegistersAfterTheWindowCloses) {
+    if (!startServer()) GTEST_SKIP() << "no virtual X server (" << kXvfb << ") to show the windows on";
+    const std::string shots = directory + "/shots";
+    ChildProcess program(OSTREL_BINARY, {"--demo", "--demo-pace", "40", "/RegServer"},
+                         environment({"OSTREL_AUTO_OPEN=1", "OSTREL_SCREENSHOT_DIR=" + shots,
+                                      "OSTREL_SCREENSHOT_DELAY_MS=700"}));
+    ASSERT_TRUE(program.started());
+    EXPECT_EQ(program.waitExit(15s), 0) << program.errors();
+    // The window front end ran: nothing went to standard output.
+    EXPECT_EQ(program.output(), "");
+    for (const char* name : {"main-window.png", "mode-window.png", "about-window.png", "desktop.png"}) {
+        const QImage image(QString::fromStdString(shots + "/" + name));
+        EXPECT_FALSE(image.isNull()) << name;
+        EXPECT_GT(image.width(), 300) << name;
+    }
+    std::ifstream in(entry());
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("X-Ostrel-AppID={D43054EE-D6CE-475F-88CD-2A283E9E3649}"), std::string::npos);
+
+    ChildProcess again(OSTREL_BINARY, {"--demo", "--duration", "0.5", "-unregserver"}, environment());
+    EXPECT_EQ(again.waitExit(15s), 0) << again.errors();
+    EXPECT_FALSE(fs::exists(entry()));
+}
+
+TEST_F(WindowProgram, ADisplayThatCannotBeReachedFallsBackToHeadless) {
+    display = ":4093";  // nothing listens there
+    ChildProcess program(OSTREL_BINARY, {"--demo", "--duration", "0.5"}, environment());
+    EXPECT_EQ(program.waitExit(15s), 0) << program.errors();
+    EXPECT_NE(program.output().find("*** Port is ON  ***"), std::string::npos) << program.output();
+}
+
+}  // namespace
+}  // namespace ostrel::ui

@@ -1,0 +1,341 @@
+#include "ui/cmainwin.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QPlainTextEdit>
+#include <QThread>
+
+#include "ui/caboutbox.h"
+#include "ui/cmodewin.h"
+#include "ui/control_ids.h"
+#include "ui/control_skin.h"
+#include "ui/dialog_builder.h"
+#include "ui/traffic_view.h"
+
+namespace ostrel::ui {
+
+namespace {
+
+const QColor kTrafficTextColour(0, 150, 0);
+const QColor kSendDataTextColour(0, 0, 255);
+
+}  // namespace
+
+Cmainwin::Cmainwin(engine::Engine& engine)
+    : QWidget(nullptr),
+      engine_(engine),
+      formatter_(*this, state_.capture),
+      commands_(state_, controls_, engine_, *this, formatter_) {
+    displayQueue_.setNotify([this] { scheduleDrain(); });
+    engine_.InitEngine(*this, formatter_);
+}
+
+Cmainwin::~Cmainwin() {
+    // Release a pump that waits for room in the display queue, then stop and
+    // join every worker while everything they use still exists.
+    displayQueue_.close();
+    engine_.ShutdownEngine();
+    state_.portOpen = false;
+    modeWindowOwner_.reset();
+    aboutWindowOwner_.reset();
+}
+
+bool Cmainwin::Create(QString* error) {
+    const TemplateLoad load = LoadDialogTemplate(102);
+    if (!load.dialog) {
+        if (error) *error = load.error;
+        return false;
+    }
+    const WidgetMaker maker = [](const ControlTemplate& control, QWidget* parent) -> QWidget* {
+        if (control.id == id::kTraffic) return new TrafficView(parent);
+        return nullptr;
+    };
+    const BuiltDialog built = BuildDialog(*this, *load.dialog, maker);
+    skin_ = std::make_unique<ControlSkin>(controls_, built.byId);
+    traffic_ = qobject_cast<TrafficView*>(control(id::kTraffic));
+    for (const auto& [controlId, widget] : built.byId) {
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            const int commandId = controlId;
+            connect(button, &QAbstractButton::clicked, this, [this, commandId] { OnCommand(commandId); });
+        }
+    }
+    CenterOnScreen(*this);
+    OnInitDialog();
+    return true;
+}
+
+QWidget* Cmainwin::control(int id) const {
+    return skin_ ? skin_->widget(id) : nullptr;
+}
+
+Cmodewin* Cmainwin::modeWindow() const {
+    return modeWindow_.data();
+}
+
+Caboutbox* Cmainwin::aboutWindow() const {
+    return aboutWindow_.data();
+}
+
+// ---------------------------------------------------------------------------
+// Window link
+
+void Cmainwin::postDataReady(int side) {
+    QMetaObject::invokeMethod(
+        this, [this, side] { OnDataReady(side); }, Qt::QueuedConnection);
+}
+
+void Cmainwin::postReceiveExit(const engine::ReceiveExitNotice& notice) {
+    QMetaObject::invokeMethod(
+        this, [this, notice] { OnReceiveExit(notice); }, Qt::QueuedConnection);
+}
+
+void Cmainwin::appendText(std::string_view text) {
+    // The GUI thread must never wait for itself; only the pump may be held
+    // by the backlog bound.
+    if (QThread::currentThread() == thread())
+        displayQueue_.appendUnbounded(text);
+    else
+        displayQueue_.append(text);
+}
+
+void Cmainwin::appendStatusText(std::string_view text) {
+    displayQueue_.appendUnbounded(text);
+}
+
+void Cmainwin::scheduleDrain() {
+    QMetaObject::invokeMethod(
+        this, [this] { drainTraffic(); }, Qt::QueuedConnection);
+}
+
+void Cmainwin::drainTraffic() {
+    const std::string batch = displayQueue_.take(kTrafficBatchBytes);
+    if (!batch.empty() && traffic_) traffic_->appendText(batch);
+    // More than one batch waits: go on after the events queued meanwhile.
+    if (displayQueue_.backlog() > 0) scheduleDrain();
+}
+
+void Cmainwin::flushTraffic() {
+    for (std::string batch = displayQueue_.take(); !batch.empty(); batch = displayQueue_.take())
+        if (traffic_) traffic_->appendText(batch);
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void Cmainwin::OnInitDialog() {
+    // The traffic window is never trimmed (TrafficView has no limit), and the
+    // picture button already shows bitmap 206 (the template builder put it on).
+    commands_.InitDialog();
+    // The mode window exists, hidden, for the whole run.
+    modeWindowOwner_ = std::make_unique<Cmodewin>(*this);
+    modeWindow_ = modeWindowOwner_.get();
+    connect(modeWindow_, &Cmodewin::ended, this, [this] { endModeWindow(); });
+    engine_.StartPump();
+    OnTextColor();
+    if (QWidget* openButton = control(id::kOpenClose)) openButton->setFocus();
+}
+
+void Cmainwin::OnCommand(int id) {
+    switch (id) {
+        case id::kOpenClose:
+            OnOpenClose();
+            break;
+        case id::kExit:
+            OnExit();
+            break;
+        case id::kSend:
+            OnSend();
+            break;
+        case id::kHex:
+            OnDisplayHex();
+            break;
+        case id::kAscii:
+            OnDisplayAscii();
+            break;
+        case id::kDisplayNoneCommand:
+            OnDisplayNone();
+            break;
+        case id::kCapture:
+            OnCapture();
+            break;
+        case id::kToDce:
+            OnSendToDce();
+            break;
+        case id::kToDte:
+            OnSendToDte();
+            break;
+        case id::kModeButton:
+            OnModeButton();
+            break;
+        case id::kPictureButton:
+            OnAboutButton();
+            break;
+        case id::kOff:
+            OnDisplayOff();
+            break;
+        default:
+            break;  // 220, 222 and any other id: nothing
+    }
+    // Radio marks show what the commands set, not what the click toggled.
+    if (skin_) skin_->syncChecks();
+}
+
+void Cmainwin::OnOpenClose() {
+    commands_.OpenClose();
+}
+
+void Cmainwin::OnSend() {
+    auto* box = qobject_cast<QPlainTextEdit*>(control(id::kSendData));
+    if (!box) return;
+    // Line breaks as typed in an edit box: CR LF. Characters outside Latin-1 become '?'.
+    QString text = box->toPlainText();
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    const QByteArray bytes = text.toLatin1();
+    commands_.Send(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+void Cmainwin::OnCapture() {
+    commands_.Capture([this] { return captureDialog_ ? captureDialog_() : showCaptureDialog(); });
+}
+
+std::string Cmainwin::showCaptureDialog() {
+    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Capture to file..."), QString(),
+                                                      QStringLiteral("Capture data (*.txt)"), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    return QFile::encodeName(name).toStdString();
+}
+
+void Cmainwin::OnDisplayHex() {
+    commands_.DisplayCommand(id::kHex);
+}
+void Cmainwin::OnDisplayAscii() {
+    commands_.DisplayCommand(id::kAscii);
+}
+void Cmainwin::OnDisplayOff() {
+    commands_.DisplayCommand(id::kOff);
+}
+void Cmainwin::OnDisplayNone() {
+    commands_.DisplayCommand(id::kDisplayNoneCommand);
+}
+void Cmainwin::OnSendToDte() {
+    commands_.SendTargetCommand(id::kToDte);
+}
+void Cmainwin::OnSendToDce() {
+    commands_.SendTargetCommand(id::kToDce);
+}
+
+void Cmainwin::OnModeButton() {
+    // No mode window to ask (it has gone): the press is ignored.
+    if (!modeWindow_) return;
+    commands_.ModeButton();
+    const engine::OperatingMode current = state_.mode.load();
+    QPointer<Cmodewin> target = modeWindow_;
+    QMetaObject::invokeMethod(
+        target.data(),
+        [target, current] {
+            if (target) target->OnShowRequest(current);
+        },
+        Qt::QueuedConnection);
+}
+
+void Cmainwin::OnAboutButton() {
+    if (state_.aboutOpen) {
+        state_.aboutOpen = false;
+        // Wake the open window; it finds the flag clear and closes. A window
+        // that is not there (any more) is not asked.
+        if (QPointer<Caboutbox> target = aboutWindow_) {
+            QMetaObject::invokeMethod(
+                target.data(),
+                [target] {
+                    if (target) target->OnWakeRequest();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+    // A window of an earlier opening that has not finished closing yet.
+    releaseAboutWindow();
+    state_.aboutOpen = true;
+    aboutWindowOwner_ = std::make_unique<Caboutbox>(*this);
+    aboutWindow_ = aboutWindowOwner_.get();
+    connect(aboutWindow_, &Caboutbox::finished, this, [this](Caboutbox* window) {
+        if (aboutWindowOwner_.get() == window) releaseAboutWindow();
+    });
+    aboutWindow_->show();
+}
+
+void Cmainwin::releaseAboutWindow() {
+    if (!aboutWindowOwner_) return;
+    aboutWindowOwner_->hide();
+    // It may be inside one of its own slots: let the event loop delete it.
+    aboutWindowOwner_.release()->deleteLater();
+    aboutWindow_.clear();
+}
+
+void Cmainwin::endModeWindow() {
+    if (!modeWindowOwner_) return;
+    modeWindowOwner_.release()->deleteLater();
+    modeWindow_.clear();
+}
+
+void Cmainwin::OnTextColor() {
+    // Traffic in green; the send box's text in blue while it is enabled (the
+    // disabled state keeps the style's grey). Backgrounds stay the style's.
+    const auto colour = [](QWidget* widget, const QColor& text) {
+        if (!widget) return;
+        QPalette palette = widget->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            palette.setColor(group, QPalette::Text, text);
+        widget->setPalette(palette);
+    };
+    colour(control(id::kTraffic), kTrafficTextColour);
+    colour(control(id::kSendData), kSendDataTextColour);
+}
+
+void Cmainwin::OnReceiveExit(const engine::ReceiveExitNotice& notice) {
+    commands_.ReceiveExit(notice);
+}
+
+void Cmainwin::OnDataReady(int /*side*/) {
+    engine_.SignalPump();
+}
+
+void Cmainwin::OnClose() {
+    // Like "Exit", the close box also closes the open ports.
+    commands_.Exit();
+    if (QPointer<Cmodewin> target = modeWindow_)
+        QMetaObject::invokeMethod(
+            target.data(),
+            [target] {
+                if (target) target->OnEndRequest();
+            },
+            Qt::QueuedConnection);
+    emit quitRequested();
+}
+
+void Cmainwin::OnExit() {
+    OnClose();
+}
+
+void Cmainwin::OnModeRadio(int radioId, ControlModel& modeWindowControls) {
+    commands_.ChooseMode(radioId, modeWindowControls);
+    if (skin_) skin_->syncChecks();
+}
+
+void Cmainwin::OnModeWindowHidden() {
+    commands_.ModeWindowHidden();
+}
+
+void Cmainwin::ApplyStartChoices(const StartChoices& choices) {
+    ControlModel scratch;  // marks of a mode window that is not there
+    commands_.ApplyStartChoices(choices, modeWindow_ ? modeWindow_->controls() : scratch);
+}
+
+void Cmainwin::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    OnClose();
+}
+
+}  // namespace ostrel::ui

@@ -1,0 +1,82 @@
+#include "ui/cmodewin.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QDebug>
+
+#include "ui/cmainwin.h"
+#include "ui/control_ids.h"
+#include "ui/control_skin.h"
+#include "ui/dialog_builder.h"
+#include "ui/window_rules.h"
+
+namespace ostrel::ui {
+
+Cmodewin::Cmodewin(Cmainwin& mainWindow) : QWidget(nullptr), mainWindow_(&mainWindow) {
+    const TemplateLoad load = LoadDialogTemplate(105);
+    if (!load.dialog) {
+        // The window stays empty; the main window's requests still arrive.
+        qWarning().noquote() << "Mode Select window:" << load.error;
+        skin_ = std::make_unique<ControlSkin>(controls_, std::map<int, QWidget*>{});
+        return;
+    }
+    const BuiltDialog built = BuildDialog(*this, *load.dialog);
+    skin_ = std::make_unique<ControlSkin>(controls_, built.byId);
+    for (const auto& [controlId, widget] : built.byId) {
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            const int commandId = controlId;
+            connect(button, &QAbstractButton::clicked, this, [this, commandId] { OnCommand(commandId); });
+        }
+    }
+    CenterOnScreen(*this);
+}
+
+Cmodewin::~Cmodewin() = default;
+
+QWidget* Cmodewin::control(int id) const {
+    return skin_->widget(id);
+}
+
+void Cmodewin::OnShowRequest(engine::OperatingMode mode) {
+    if (ending_) return;
+    show();
+    raise();
+    controls_.apply(ControlOp::check(RadioForMode(mode)));
+}
+
+void Cmodewin::OnEndRequest() {
+    ending_ = true;
+    hide();
+    emit ended();
+}
+
+void Cmodewin::OnCommand(int id) {
+    switch (id) {
+        case id::kOk:
+        case id::kCancel:
+            hideAndRelease();
+            break;
+        case id::kDteEmulationRadio:
+        case id::kDceEmulationRadio:
+        case id::kIntercedeRadio:
+        case id::kHalfDuplexRadio:
+        case id::kFullDuplexRadio:
+            if (mainWindow_) mainWindow_->OnModeRadio(id, controls_);
+            break;
+        default:
+            break;
+    }
+    skin_->syncChecks();
+}
+
+void Cmodewin::hideAndRelease() {
+    hide();
+    if (mainWindow_) mainWindow_->OnModeWindowHidden();
+}
+
+void Cmodewin::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (!ending_) hideAndRelease();
+}
+
+}  // namespace ostrel::ui

@@ -1,0 +1,79 @@
+#include "ui/control_model.h"
+
+namespace ostrel::ui {
+
+std::string Describe(const ControlOp& op) {
+    const std::string id = std::to_string(op.id);
+    switch (op.kind) {
+        case ControlOp::Kind::Enable:
+            return "enable " + id;
+        case ControlOp::Kind::Disable:
+            return "disable " + id;
+        case ControlOp::Kind::Check:
+            return "check " + id;
+        case ControlOp::Kind::Uncheck:
+            return "uncheck " + id;
+        case ControlOp::Kind::SetCaption:
+            return "caption " + id + " \"" + op.text + "\"";
+        case ControlOp::Kind::AddItem:
+            return "add to " + id + " \"" + op.text + "\"";
+        case ControlOp::Kind::Select:
+            return "select " + id + " #" + std::to_string(op.index);
+    }
+    return "?";
+}
+
+void ControlModel::declare(int id, std::string caption) {
+    ControlState state;
+    state.caption = std::move(caption);
+    controls_[id] = std::move(state);
+}
+
+const ControlState& ControlModel::state(int id) const {
+    static const ControlState none;
+    const auto it = controls_.find(id);
+    return it == controls_.end() ? none : it->second;
+}
+
+void ControlModel::apply(const ControlOp& op) {
+    const auto it = controls_.find(op.id);
+    if (it == controls_.end()) return;
+    ControlState& s = it->second;
+    switch (op.kind) {
+        case ControlOp::Kind::Enable:
+            s.enabled = true;
+            break;
+        case ControlOp::Kind::Disable:
+            s.enabled = false;
+            break;
+        case ControlOp::Kind::Check:
+            s.checked = true;
+            break;
+        case ControlOp::Kind::Uncheck:
+            s.checked = false;
+            break;
+        case ControlOp::Kind::SetCaption:
+            s.caption = op.text;
+            break;
+        case ControlOp::Kind::AddItem:
+            s.items.push_back(op.text);
+            break;
+        case ControlOp::Kind::Select:
+            s.selection = (op.index >= 0 && op.index < static_cast<int>(s.items.size())) ? op.index : -1;
+            break;
+    }
+    if (observer_) observer_(op);
+}
+
+void ControlModel::apply(const ControlOps& ops) {
+    for (const ControlOp& op : ops) apply(op);
+}
+
+void ControlModel::selectFromOperator(int id, int index) {
+    const auto it = controls_.find(id);
+    if (it == controls_.end()) return;
+    ControlState& s = it->second;
+    s.selection = (index >= 0 && index < static_cast<int>(s.items.size())) ? index : -1;
+}
+
+}  // namespace ostrel::ui

@@ -1,0 +1,13 @@
+#include "ui/costrel_module.h"
+
+namespace ostrel::ui {
+
+CostrelModule::CostrelModule(const std::string& commandLine)
+    : registration_(ParseRegistrationSwitch(commandLine)) {}
+
+RegistrationOutcome CostrelModule::RunSwitch(const std::string& entryDirectory,
+                                             const std::string& executable) const {
+    return HandleRegistrationSwitch(registration_, entryDirectory, executable);
+}
+
+}  // namespace ostrel::ui

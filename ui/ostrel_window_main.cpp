@@ -1,0 +1,113 @@
+// The window front end's entry (see ostrel_window_main.h).
+
+#include "ui/ostrel_window_main.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <optional>
+
+#include "engine/engine.h"
+#include "headless/demo_devices.h"
+#include "headless/port_setup.h"
+#include "ui/cmainwin.h"
+#include "ui/costrel_module.h"
+#include "ui/screenshot_mode.h"
+
+// Q_INIT_RESOURCE must be used outside any namespace.
+static void initOstrelResources() {
+    Q_INIT_RESOURCE(ostrel_resources);
+}
+
+namespace ostrel::ui {
+
+namespace {
+
+void report(const std::string& message) {
+    std::fprintf(stderr, "ostrel: %s\n", message.c_str());
+}
+
+// The command line's choices, shown in the window's controls at start.
+StartChoices startChoicesFrom(const headless::Options& options, const headless::PortSetup& ports) {
+    StartChoices choices;
+    if (options.modeGiven)
+        choices.mode = options.mode;
+    else if (ports.demo)
+        choices.mode = engine::kIntercede;  // the demo line is watched between its two devices
+    choices.dtePort = ports.dte;
+    choices.dcePort = ports.dce;
+    choices.baudRate = options.baud;
+    choices.parity = options.parity;
+    choices.dataBits = options.dataBits;
+    choices.stopBits = options.stopBits;
+    choices.flowControl = options.flow;
+    choices.display = options.display;
+    return choices;
+}
+
+}  // namespace
+
+int RunWindow(int argc, char* argv[], const headless::Options& options) {
+    initOstrelResources();
+    const CostrelModule module(JoinCommandLine(argc, argv));
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ostrel"));
+    // The loop ends only through "Exit" or the close box.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    headless::PortSetupResult built = headless::BuildPortSetup(options);
+    if (!built.setup) {
+        report(built.error);
+        return built.exitCode;
+    }
+    const headless::PortSetup& ports = *built.setup;
+    std::optional<headless::DemoLine> demo;
+    if (ports.demo)
+        demo.emplace(ports.demo->dteDeviceLink, ports.demo->dceDeviceLink, options.demoPaceMs,
+                     options.demoSeed);
+
+    engine::Engine engine(ports.map);
+    {
+        Cmainwin window(engine);
+        QString error;
+        if (!window.Create(&error)) {
+            report("the main window cannot be made: " + error.toStdString());
+            return 1;
+        }
+        window.ApplyStartChoices(startChoicesFrom(options, ports));
+        QObject::connect(
+            &window, &Cmainwin::quitRequested, &application, [] { QApplication::exit(0); },
+            Qt::QueuedConnection);
+        // Shown whatever show state the program was started with.
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+        // --capture starts a capture at once; --duration presses "Exit" in time.
+        if (!options.captureFile.empty()) {
+            const std::string file = options.captureFile;
+            window.setCaptureDialog([file] { return file; });
+            window.OnCapture();
+            window.setCaptureDialog({});
+        }
+        if (options.durationSeconds) {
+            QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000), &window,
+                               [&window] { window.OnExit(); });
+        }
+        ScreenshotMode screenshots(window);
+        screenshots.startFromEnvironment();
+
+        QApplication::exec();
+        window.hide();
+    }  // every worker is stopped and joined here, before the engine goes
+    // Windows handed to deleteLater go now, while the application exists.
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    demo.reset();
+
+    const RegistrationOutcome outcome = module.RunSwitch(DesktopEntryDirectory(), CurrentExecutable(argv[0]));
+    if (!outcome.message.empty()) report(outcome.message);
+    return outcome.exitCode;
+}
+
+}  // namespace ostrel::ui

@@ -1,0 +1,36 @@
+#pragma once
+// A hidden aid for documentation and checks, driven by the environment:
+//  - OSTREL_AUTO_OPEN=1 presses "Open COM" as soon as the window runs;
+//  - OSTREL_SCREENSHOT_DIR=DIR presses the mode button at once (before the
+//    ports open, so the operator could do the same), and after
+//    OSTREL_SCREENSHOT_DELAY_MS (default 4000) ms the picture button; then it
+//    lays the three windows out side by side, writes main-window.png,
+//    mode-window.png, about-window.png (each window as the screen shows it,
+//    with the frame a window manager draws) and desktop.png (the whole
+//    screen) into DIR, then presses "Exit".
+// Without those variables it does nothing.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+namespace ostrel::ui {
+
+class Cmainwin;
+
+class ScreenshotMode : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ScreenshotMode(Cmainwin& window);
+    void startFromEnvironment();
+
+private:
+    void openWindows();
+    void capture();
+
+    QPointer<Cmainwin> window_;
+    QString directory_;
+};
+
+}  // namespace ostrel::ui
