@@ -2,15 +2,19 @@
 
 namespace ostrel::engine::text {
 
+std::string statusLine(std::string_view what) {
+    std::string line = "\r\n*** ";
+    line.append(what);
+    line.append(" ***\r\n");
+    return line;
+}
+
 std::string disconnected(int portNumber) {
-    return "\r\n*** COM" + std::to_string(portNumber) + " disconnected ***\r\n";
+    return statusLine("COM" + std::to_string(portNumber) + " disconnected");
 }
 
 std::string settingNote(int portNumber, std::string_view what) {
-    std::string note = "\r\n*** COM" + std::to_string(portNumber) + ": ";
-    note += what;
-    note += " ***\r\n";
-    return note;
+    return statusLine("COM" + std::to_string(portNumber) + ": " + std::string(what));
 }
 
 }  // namespace ostrel::engine::text

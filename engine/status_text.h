@@ -18,6 +18,8 @@ inline constexpr std::string_view kFromDceMarker = " DCE ->> ";
 inline constexpr std::string_view kToDteMarker = " DTE <<- ";
 inline constexpr std::string_view kToDceMarker = " DCE <<- ";
 
+// "\r\n*** <what> ***\r\n": the frame of every status line.
+std::string statusLine(std::string_view what);
 // "\r\n*** COMn disconnected ***\r\n"
 std::string disconnected(int portNumber);
 // "\r\n*** COMn: <what> ***\r\n", for a setting that could not be applied.

@@ -45,21 +45,32 @@ void clearModemLines(int fd, int lines) {
     ::ioctl(fd, TIOCMBIC, &lines);
 }
 
-}  // namespace
-
-Result<TtyPort> TtyPort::open(const std::string& path) {
+// Opens a tty device and takes its flock, refusing non-ttys and devices that
+// another program holds (flock stops every program that locks, root
+// included; root gets past another holder's TIOCEXCL, so the flag is asked
+// for as well). Nothing on the device is changed.
+Result<UniqueFd> openLockedTty(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) return lastError("open", path);
-
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return lastError("fstat", path);
     if (!S_ISCHR(info.st_mode) || !::isatty(fd.get())) return SysError{"open", path, ENOTTY};
-
-    // flock stops every program that locks (root included); TIOCEXCL makes
-    // open() itself fail for the others that lack CAP_SYS_ADMIN.
     while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EINTR) return lastError("flock", path);
     }
+    int exclusive = 0;
+    if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return SysError{"open", path, EBUSY};
+    return fd;
+}
+
+}  // namespace
+
+Result<TtyPort> TtyPort::open(const std::string& path) {
+    Result<UniqueFd> locked = openLockedTty(path);
+    if (!locked) return locked.error();
+    UniqueFd fd = std::move(locked).value();
+    // TIOCEXCL makes open() itself fail for the programs that do not flock
+    // and lack CAP_SYS_ADMIN.
     if (::ioctl(fd.get(), TIOCEXCL) != 0) return lastError("TIOCEXCL", path);
 
     TtyPort port;  // from here on its destructor undoes TIOCEXCL
@@ -83,18 +94,9 @@ Result<TtyPort> TtyPort::open(const std::string& path) {
 }
 
 std::optional<SysError> TtyPort::probe(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) return lastError("open", path);
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return lastError("fstat", path);
-    if (!S_ISCHR(info.st_mode) || !::isatty(fd.get())) return SysError{"open", path, ENOTTY};
-    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) return lastError("flock", path);
-    }
-    // Root gets past another holder's TIOCEXCL, so ask for the flag as well.
-    int exclusive = 0;
-    if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return SysError{"open", path, EBUSY};
-    return std::nullopt;  // closing fd releases the lock
+    Result<UniqueFd> locked = openLockedTty(path);
+    if (!locked) return locked.error();
+    return std::nullopt;  // closing the fd releases the lock
 }
 
 Result<TtyPort> TtyPort::adopt(UniqueFd fd, std::string name, std::shared_ptr<void> lease) {

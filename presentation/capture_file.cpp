@@ -13,6 +13,8 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/status_text.h"
+
 namespace ostrel::presentation {
 
 namespace {
@@ -45,13 +47,6 @@ std::string fileProblem(const std::string& name, int code) {
         }
     }
     return name + ": " + words;
-}
-
-std::string statusLine(std::string_view what) {
-    std::string line = "\r\n*** ";
-    line.append(what);
-    line.append(" ***\r\n");
-    return line;
 }
 
 // Opens `name` for writing, holds it with an exclusive flock and empties it.
@@ -105,7 +100,7 @@ bool CaptureFile::Start(const std::string& fileName, engine::TextSink& sink) {
             fileName_ = fileName;
         }
         sink.appendText(kFileInUse);
-        sink.appendText(statusLine(fileProblem(fileName, error)));
+        sink.appendText(engine::text::statusLine(fileProblem(fileName, error)));
         return false;
     }
     {
@@ -148,7 +143,7 @@ bool CaptureFile::Write(std::span<const std::uint8_t> bytes, engine::TextSink& s
         if (error == 0) return true;
         if (!writeFailureShown_) {
             writeFailureShown_ = true;
-            failureLine = statusLine("Capture write failed: " + fileProblem(fileName_, error));
+            failureLine = engine::text::statusLine("Capture write failed: " + fileProblem(fileName_, error));
         }
     }
     // The capture goes on; the operator hears of the failure once.

@@ -10,17 +10,6 @@
 
 namespace ostrel::presentation {
 
-namespace {
-
-std::string sendFailedLine(std::string_view why) {
-    std::string line = "\r\n*** Send failed: ";
-    line.append(why);
-    line.append(" ***\r\n");
-    return line;
-}
-
-}  // namespace
-
 std::vector<std::uint8_t> OnSendText(std::string_view text, engine::Engine& engine,
                                      engine::TrafficPresenter& presenter, engine::WindowLink& window) {
     // The format decides the parsing here; the formatter reads it again for
@@ -44,7 +33,9 @@ std::vector<std::uint8_t> OnSendText(std::string_view text, engine::Engine& engi
         std::string failure;
         const std::int32_t taken = engine.WriteToSide(bytes, &failure);
         if (taken == 0 || !failure.empty()) {
-            window.appendText(sendFailedLine(failure.empty() ? "the serial engine is not running" : failure));
+            window.appendText(engine::text::statusLine(
+                "Send failed: " +
+                (failure.empty() ? std::string("the serial engine is not running") : failure)));
         }
     }
     return bytes;

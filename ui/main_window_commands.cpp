@@ -17,13 +17,6 @@ auto valueAt(const Table& table, int position) {
     return table[static_cast<std::size_t>(position)];
 }
 
-std::string statusLine(std::string_view what) {
-    std::string line = "\r\n*** ";
-    line.append(what);
-    line.append(" ***\r\n");
-    return line;
-}
-
 }  // namespace
 
 MainWindowCommands::MainWindowCommands(MainWindowState& state, ControlModel& controls, engine::Engine& engine,
@@ -138,7 +131,8 @@ void MainWindowCommands::OpenCom() {
         window_.appendText(engine::text::kOpenError);
         window_.appendText(engine::text::kCheckSettings);
         // Why each port failed, in words ("COM3: ... port is busy ...").
-        for (const std::string& reason : engine_.openErrors()) window_.appendText(statusLine(reason));
+        for (const std::string& reason : engine_.openErrors())
+            window_.appendText(engine::text::statusLine(reason));
         engine_.CloseAllPorts();
         return;
     }
