@@ -82,8 +82,8 @@ PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& en
             int* number;
             std::string* link;
             const char* name;
-        } sides[] = {{&demo.dteDevicePort, &demo.dteDeviceLink, "/ostrel-demo-dte"},
-                     {&demo.dceDevicePort, &demo.dceDeviceLink, "/ostrel-demo-dce"}};
+        } sides[] = {{&demo.dceDevicePort, &demo.dceDeviceLink, "/ostrel-demo-dce"},
+                     {&demo.dteDevicePort, &demo.dteDeviceLink, "/ostrel-demo-dte"}};
         for (const auto& side : sides) {
             const int number = map.lowestFree();
             if (number == 0)
@@ -96,20 +96,14 @@ PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& en
             *side.link = port->linkPath();
             setup->virtualPorts.push_back(std::move(port));
         }
-        // Unless the operator named the ports: the two devices face each other
-        // through Ostrel; emulating one end means talking to the other device.
-        switch (options.mode) {
-            case engine::kDteEmulation:
-                if (setup->dte == 0) setup->dte = demo.dceDevicePort;
-                break;
-            case engine::kDceEmulation:
-                if (setup->dce == 0) setup->dce = demo.dteDevicePort;
-                break;
-            default:
-                if (setup->dte == 0) setup->dte = demo.dteDevicePort;
-                if (setup->dce == 0) setup->dce = demo.dceDevicePort;
-                break;
-        }
+        // Unless the operator named the ports. The DTE side is the port on
+        // which Ostrel stands in for the terminal, so it faces the modem (its
+        // bytes are shown as " DCE ->> "), and the DCE side faces the
+        // terminal. Only Full Duplex taps each device's own line on the
+        // side of its name (its markers are the other way round).
+        const bool tapping = options.mode == engine::kFullDuplex;
+        if (setup->dte == 0) setup->dte = tapping ? demo.dteDevicePort : demo.dceDevicePort;
+        if (setup->dce == 0) setup->dce = tapping ? demo.dceDevicePort : demo.dteDevicePort;
         setup->demo = std::move(demo);
     }
 

@@ -29,7 +29,7 @@ struct PortEnvironment {
 // the simulated DCE behind it. The devices open the link paths.
 struct DemoPorts {
     int dteDevicePort = 0;  // COM number served by Ostrel; the simulated DTE is on its link
-    int dceDevicePort = 0;
+    int dceDevicePort = 0;  // the simulated modem's; made first, so it has the lower number
     std::string dteDeviceLink;
     std::string dceDeviceLink;
 };

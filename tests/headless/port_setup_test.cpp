@@ -121,10 +121,11 @@ TEST_F(PortSetupTest, DemoPortsTakeTheLowestFreeNumbersAndFaceEachOtherInInterce
     const PortSetupResult r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     ASSERT_TRUE(r.setup->demo);
-    EXPECT_EQ(r.setup->demo->dteDevicePort, 2);
-    EXPECT_EQ(r.setup->demo->dceDevicePort, 4);
+    EXPECT_EQ(r.setup->demo->dceDevicePort, 2);
+    EXPECT_EQ(r.setup->demo->dteDevicePort, 4);
     EXPECT_EQ(r.setup->demo->dteDeviceLink, dir_ / "ostrel-demo-dte");
     EXPECT_EQ(r.setup->demo->dceDeviceLink, dir_ / "ostrel-demo-dce");
+    // The DTE side faces the modem, so its answers read " DCE ->> ".
     EXPECT_EQ(r.setup->dte, 2);
     EXPECT_EQ(r.setup->dce, 4);
 }
@@ -141,6 +142,12 @@ TEST_F(PortSetupTest, DemoInAnEmulationTalksToTheOtherDevice) {
     r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dce, r.setup->demo->dteDevicePort);  // we are the modem: the terminal talks
+
+    o.mode = engine::kFullDuplex;  // each tap on the line of the device it is named after
+    r = build(o);
+    ASSERT_TRUE(r.setup) << r.error;
+    EXPECT_EQ(r.setup->dte, r.setup->demo->dteDevicePort);
+    EXPECT_EQ(r.setup->dce, r.setup->demo->dceDevicePort);
 }
 
 TEST_F(PortSetupTest, PortsNamedByTheOperatorWinOverTheDemoPorts) {
@@ -151,7 +158,7 @@ TEST_F(PortSetupTest, PortsNamedByTheOperatorWinOverTheDemoPorts) {
     const PortSetupResult r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dte, 9);
-    EXPECT_EQ(r.setup->dce, r.setup->demo->dceDevicePort);
+    EXPECT_EQ(r.setup->dce, r.setup->demo->dteDevicePort);
 }
 
 struct SetupErrorCase {
