@@ -45,8 +45,8 @@ protected:
     bool startServer() {
         if (::access(kXvfb, X_OK) != 0) return false;
         server = std::make_unique<ChildProcess>(
-            kXvfb,
-            std::vector<std::string>{"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1600x1000x24"});
+            kXvfb, std::vector<std::string>{"-displayfd", "1", "-nolisten", "tcp", "-noreset", "-screen", "0",
+                                            "1600x1000x24"});
         if (!server->waitForOutput("\n", 10s)) return false;
         display = ":" + server->output().substr(0, server->output().find('\n'));
         return true;
