@@ -107,10 +107,11 @@ void Transmitter::run(std::stop_token stop) {
         std::size_t before = 0;
         {
             std::lock_guard lock(mutex_);
-            failed_.store(true, std::memory_order_release);
             blocks_.clear();
             headOffset_ = 0;
             before = queued_.exchange(0, std::memory_order_acq_rel);
+            // Last, so that whoever sees failed() also sees the queue empty.
+            failed_.store(true, std::memory_order_release);
         }
         if (onLowWater_ && before >= lowWater_ && lowWater_ > 0) onLowWater_();
     }
