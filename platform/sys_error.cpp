@@ -41,6 +41,7 @@ std::string SysError::describe() const {
     if (op == "symlink" && code == EEXIST) {
         return path + ": a file that is not a symbolic link is in the way (not replaced)";
     }
+    if (op == "symlink" && code == ENOENT) return path + ": its folder does not exist";
     const std::string& subject = path.empty() ? op : path;
     if (subject.empty()) return wordsFor(code);
     return subject + ": " + wordsFor(code);

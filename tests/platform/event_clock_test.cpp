@@ -162,6 +162,7 @@ TEST(SysError, DescribesErrorsInWords) {
         {{"flock", "/dev/ttyS0", EWOULDBLOCK}, "/dev/ttyS0: port is busy (in use by another program)"},
         {{"read", "/dev/ttyACM0", EIO}, "/dev/ttyACM0: device gone"},
         {{"open", "/tmp/file", ENOTTY}, "/tmp/file: not a serial device"},
+        {{"symlink", "/nowhere/link", ENOENT}, "/nowhere/link: its folder does not exist"},
         {{"eventfd", "", EMFILE}, "eventfd: Too many open files"},
         {{"map", "COM7", ENOENT}, "COM7 is not mapped to any device"},
         {{"symlink", "/tmp/l", EEXIST},
