@@ -35,25 +35,22 @@ TEST(PortEnumeration, ListsOpenablePortsInAscendingOrder) {
     EXPECT_TRUE(platform::TtyPort::open(com12.path()).ok());
 }
 
-TEST(PortEnumeration, OnePortIsListedButNotSelected) {
+TEST(PortEnumeration, OneOrNoPortIsNotSelected) {
     FarEnd only;
-    platform::PortMap ports;
-    ASSERT_FALSE(ports.addExplicit(4, only.path()));
-    const PortListing listing = EnumeratePorts(ports);
+    platform::PortMap one, none;
+    ASSERT_FALSE(one.addExplicit(4, only.path()));
+    const PortListing listing = EnumeratePorts(one);
     EXPECT_EQ(listing.count, 1);
     EXPECT_EQ(listing.texts, std::vector<std::string>{"COM4"});
     EXPECT_EQ(listing.table[0], 4);
     EXPECT_EQ(listing.dteSelection, -1);
     EXPECT_EQ(listing.dceSelection, -1);
-}
 
-TEST(PortEnumeration, NoPortsLeaveEmptyLists) {
-    platform::PortMap ports;
-    const PortListing listing = EnumeratePorts(ports);
-    EXPECT_EQ(listing.count, 0);
-    EXPECT_TRUE(listing.texts.empty());
-    for (auto entry : listing.table) EXPECT_EQ(entry, 1);
-    EXPECT_EQ(listing.dteSelection, -1);
+    const PortListing empty = EnumeratePorts(none);
+    EXPECT_EQ(empty.count, 0);
+    EXPECT_TRUE(empty.texts.empty());
+    EXPECT_EQ(empty.table[0], 1);
+    EXPECT_EQ(empty.dteSelection, -1);
 }
 
 }  // namespace

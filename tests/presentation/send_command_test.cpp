@@ -5,41 +5,27 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <optional>
 
 #include "engine/engine.h"
 #include "platform/port_map.h"
 #include "platform/pty_pair.h"
 #include "presentation/capture_file.h"
-#include "presentation/fake_window.h"
+#include "presentation/presentation_test_support.h"
 #include "presentation/traffic_formatter.h"
 
 namespace ostrel::presentation {
 namespace {
 
-using testing::bytesOf;
-using testing::FakeWindow;
-using testing::readFile;
-using testing::TempDir;
+using Pieces = std::vector<std::string>;
 
 constexpr int kPortNumber = 3;
 constexpr const char* kStamp = "[09:05:03:042]";
 
 // Reads from the master until `count` bytes came or five seconds passed.
 std::string readMaster(int fd, std::size_t count) {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    char buffer[4096];
-    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0) continue;
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-    }
-    return got;
+    return asString(platform::test::readFd(fd, count));
 }
 
 // Nothing more arrives at the master within a short while.
@@ -51,7 +37,7 @@ bool masterStaysQuiet(int fd) {
 class SendCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.ok());
+        ASSERT_TRUE(dir.valid());
         auto opened = platform::openPtyPair();
         ASSERT_TRUE(opened.ok()) << opened.error().describe();
         pty = std::move(opened).value();
@@ -59,13 +45,16 @@ protected:
     }
     void TearDown() override { engine.ShutdownEngine(); }
 
-    void openDteEmulation() {
-        engine.InitEngine(window, formatter);
+    static engine::SessionConfig dteEmulation() {
         engine::SessionConfig config;
         config.mode = engine::kDteEmulation;
         config.dte.side = engine::kDteSide;
         config.dte.portNumber = kPortNumber;
-        ASSERT_EQ(engine.OpenSession(config), engine::kStatusOk) << window.text();
+        return config;
+    }
+    void openDteEmulation() {
+        engine.InitEngine(window, formatter);
+        ASSERT_EQ(engine.OpenSession(dteEmulation()), engine::kStatusOk) << window.text();
         window.clear();
     }
     std::string expectedEcho(std::string_view marker, std::string_view data) const {
@@ -89,7 +78,7 @@ TEST_F(SendCommandTest, HexSendReachesThePortAndEchoesAsOnePiece) {
     const std::vector<std::uint8_t> sent = OnSendText("12 34", engine, formatter, window);
     EXPECT_EQ(sent, (std::vector<std::uint8_t>{0x12, 0x34}));
     EXPECT_EQ(readMaster(pty->master.get(), 2), "\x12\x34");
-    EXPECT_EQ(window.pieces(), std::vector<std::string>{expectedEcho(" DTE <<- ", "0x12 0x34 ")});
+    EXPECT_EQ(window.pieces(), Pieces{expectedEcho(" DTE <<- ", "0x12 0x34 ")});
     EXPECT_TRUE(engine.channel(0).outputFlag.load());
     EXPECT_TRUE(engine.channel(1).outputFlag.load());
 }
@@ -100,84 +89,57 @@ TEST_F(SendCommandTest, AsciiSendsTheTextAsTyped) {
     const std::vector<std::uint8_t> sent = OnSendText("AT\r\n", engine, formatter, window);
     EXPECT_EQ(sent, bytesOf("AT\r\n"));
     EXPECT_EQ(readMaster(pty->master.get(), 4), "AT\r\n");
-    EXPECT_EQ(window.pieces(), std::vector<std::string>{expectedEcho(" DTE <<- ", "AT\r\n")});
+    EXPECT_EQ(window.pieces(), Pieces{expectedEcho(" DTE <<- ", "AT\r\n")});
 }
 
 TEST_F(SendCommandTest, OffShowsTheLineWithoutDataAndCapturesTheBytes) {
     openDteEmulation();
-    const std::string path = dir.file("sent.cap");
+    const std::string path = dir / "sent.cap";
     ASSERT_TRUE(capture.Start(path, window));
     window.clear();
     window.setFormat(engine::kDisplayOff);
     OnSendText("12 zz", engine, formatter, window);
     EXPECT_EQ(readMaster(pty->master.get(), 5), "12 zz");
-    EXPECT_EQ(window.pieces(), std::vector<std::string>{expectedEcho(" DTE <<- ", "")});
+    EXPECT_EQ(window.pieces(), Pieces{expectedEcho(" DTE <<- ", "")});
     capture.Stop(window);
     EXPECT_EQ(readFile(path), "12 zz");
 }
 
-TEST_F(SendCommandTest, HexWithoutDigitsShowsTheMarkerAndWritesNothing) {
-    openDteEmulation();
-    const std::vector<std::uint8_t> sent = OnSendText("xyz", engine, formatter, window);
-    EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(window.pieces(), std::vector<std::string>{expectedEcho(" DTE <<- ", "")});
-    EXPECT_TRUE(masterStaysQuiet(pty->master.get()));
-}
-
-TEST_F(SendCommandTest, SendToASideThatIsNotOpenIsReportedAfterTheEcho) {
-    openDteEmulation();
-    window.setTarget(engine::kToDce);
-    OnSendText("41", engine, formatter, window);
-    const std::vector<std::string> pieces = window.pieces();
-    ASSERT_EQ(pieces.size(), 2u) << window.text();
-    EXPECT_EQ(pieces[0], expectedEcho(" DCE <<- ", "0x41 "));
-    EXPECT_EQ(pieces[1].rfind("\r\n*** Send failed: ", 0), 0u) << pieces[1];
-    EXPECT_NE(pieces[1].find("is not open ***\r\n"), std::string::npos) << pieces[1];
-    EXPECT_TRUE(masterStaysQuiet(pty->master.get()));
-}
-
-TEST_F(SendCommandTest, SendAfterCloseNamesThePort) {
-    openDteEmulation();
-    engine.CloseAllPorts();
-    window.clear();
-    OnSendText("41", engine, formatter, window);
-    EXPECT_EQ(window.pieces(), (std::vector<std::string>{expectedEcho(" DTE <<- ", "0x41 "),
-                                                         "\r\n*** Send failed: COM3 is not open ***\r\n"}));
-}
-
-TEST_F(SendCommandTest, EmptySendToAClosedSideIsNoFailure) {
-    engine.InitEngine(window, formatter);
-    window.setFormat(engine::kDisplayAscii);
-    EXPECT_TRUE(OnSendText("", engine, formatter, window).empty());
-    EXPECT_EQ(window.pieces(), std::vector<std::string>{expectedEcho(" DTE <<- ", "")});
-}
-
-TEST_F(SendCommandTest, SendWithoutAnyOpenPortIsReported) {
-    engine.InitEngine(window, formatter);
-    OnSendText("41", engine, formatter, window);
-    const std::vector<std::string> pieces = window.pieces();
-    ASSERT_EQ(pieces.size(), 2u) << window.text();
-    EXPECT_EQ(pieces[1].rfind("\r\n*** Send failed: ", 0), 0u) << pieces[1];
-}
-
-TEST_F(SendCommandTest, SendBeforeTheEngineRunsIsReported) {
-    OnSendText("41", engine, formatter, window);
-    const std::vector<std::string> pieces = window.pieces();
-    ASSERT_EQ(pieces.size(), 2u) << window.text();
-    EXPECT_EQ(pieces[0], expectedEcho(" DTE <<- ", "0x41 "));
-    EXPECT_EQ(pieces[1].rfind("\r\n*** Send failed: ", 0), 0u) << pieces[1];
-}
-
-TEST_F(SendCommandTest, LargeAsciiSendArrivesComplete) {
-    openDteEmulation();
-    window.setFormat(engine::kDisplayAscii);
-    std::string text(100 * 1024, '\0');
-    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('!' + i % 90);
-    OnSendText(text, engine, formatter, window);
-    EXPECT_EQ(readMaster(pty->master.get(), text.size()), text);
-    const std::vector<std::string> pieces = window.pieces();
-    ASSERT_EQ(pieces.size(), 1u);
-    EXPECT_EQ(pieces[0], expectedEcho(" DTE <<- ", text));
+TEST_F(SendCommandTest, AFailedSendIsReportedAfterTheEchoAndNothingToSendIsNoFailure) {
+    enum Setup { NotRunning, NothingOpen, PortOpen, PortClosed };
+    const struct {
+        Setup setup;
+        engine::SendTarget target;
+        const char* text;
+        const char* echoed;   // the data in the echo line
+        const char* failure;  // "" when nothing is reported
+    } cases[] = {
+        {NotRunning, engine::kToDte, "41", "0x41 ", "the serial engine is not running"},
+        {NothingOpen, engine::kToDte, "41", "0x41 ", "the DTE side is not open"},
+        {PortOpen, engine::kToDce, "41", "0x41 ", "the DCE side is not open"},
+        {PortClosed, engine::kToDte, "41", "0x41 ", "COM3 is not open"},
+        {NothingOpen, engine::kToDte, "", "", ""},
+        {PortOpen, engine::kToDte, "xyz", "", ""},  // no hex digits: nothing written
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "setup " << c.setup << ", text \"" << c.text << "\"");
+        engine::Engine local(ports);
+        if (c.setup != NotRunning) local.InitEngine(window, formatter);
+        if (c.setup == PortOpen || c.setup == PortClosed) {
+            ASSERT_EQ(local.OpenSession(dteEmulation()), engine::kStatusOk) << window.text();
+        }
+        if (c.setup == PortClosed) local.CloseAllPorts();
+        window.clear();
+        window.setTarget(c.target);
+        OnSendText(c.text, local, formatter, window);
+        Pieces expected{expectedEcho(c.target == engine::kToDte ? " DTE <<- " : " DCE <<- ", c.echoed)};
+        if (*c.failure) expected.push_back("\r\n*** Send failed: " + std::string(c.failure) + " ***\r\n");
+        EXPECT_EQ(window.pieces(), expected);
+        if (c.setup == PortOpen) {
+            EXPECT_TRUE(masterStaysQuiet(pty->master.get()));
+        }
+        local.ShutdownEngine();
+    }
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QLabel>
 #include <QTest>
 
@@ -13,54 +12,44 @@
 namespace ostrel::ui::test {
 namespace {
 
-class DisplayRadios : public MainWindowFixture {
-protected:
-    void SetUp() override { makeWindow(2); }
-    void expectMarks(bool hex, bool ascii, bool off) {
-        EXPECT_EQ(checked(213), hex);
-        EXPECT_EQ(checked(214), ascii);
-        EXPECT_EQ(checked(234), off);
+using Radios = MainWindowFixture;
+
+TEST_F(Radios, EachDisplayRadioAndCommand215SetTheMarksOfTheGroupAndTheFormat) {
+    struct Row {
+        int command;
+        bool hex, ascii, off;
+        engine::DisplayFormat format;
+    };
+    const Row table[] = {{214, false, true, false, engine::kDisplayAscii},
+                         {234, false, false, true, engine::kDisplayOff},
+                         {213, true, false, false, engine::kDisplayHex},
+                         {213, true, false, false, engine::kDisplayHex},  // a marked radio stays marked
+                         {215, false, false, true, engine::kDisplayNone},
+                         {220, false, false, true, engine::kDisplayNone},  // no control: nothing changes
+                         {300, false, false, true, engine::kDisplayNone}};
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.command);
+        const auto before = enabledStates();
+        if (window->control(row.command)) {
+            ASSERT_TRUE(click(row.command));
+        } else {
+            window->OnCommand(row.command);
+        }
+        EXPECT_EQ(checked(213), row.hex);
+        EXPECT_EQ(checked(214), row.ascii);
+        EXPECT_EQ(checked(234), row.off);
+        EXPECT_EQ(window->state().displayFormat.load(), row.format);
+        EXPECT_EQ(enabledStates(), before);
     }
-};
-
-TEST_F(DisplayRadios, EachRadioSetsTheMarksOfItsGroupAndTheFormat) {
-    ASSERT_TRUE(click(214));
-    expectMarks(false, true, false);
-    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayAscii);
-    ASSERT_TRUE(click(234));
-    expectMarks(false, false, true);
-    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayOff);
-    ASSERT_TRUE(click(213));
-    expectMarks(true, false, false);
-    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayHex);
-    // A click on the radio that is marked keeps it marked.
-    ASSERT_TRUE(click(213));
-    expectMarks(true, false, false);
 }
 
-TEST_F(DisplayRadios, Command215SelectsFormatZeroWithTheOffMark) {
-    window->OnCommand(id::kDisplayNoneCommand);
-    expectMarks(false, false, true);
-    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayNone);
-}
-
-TEST_F(DisplayRadios, CommandsWithoutAControlDoNothing) {
-    const auto before = enabledStates();
-    for (int id : {220, 222, 300}) window->OnCommand(id);
-    EXPECT_EQ(enabledStates(), before);
-    expectMarks(true, false, false);
-    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayHex);
-}
-
-TEST_F(DisplayRadios, SendRadiosSetTheirMarksAndTheTargetWhileEnabled) {
-    // Disabled at start: a click changes nothing.
-    ASSERT_TRUE(click(218));
+TEST_F(Radios, SendRadiosSetTheirMarksAndTheTargetOnlyWhileEnabled) {
+    ASSERT_TRUE(click(218));  // disabled at start: nothing changes
     EXPECT_TRUE(checked(217));
     EXPECT_FALSE(checked(218));
     EXPECT_EQ(window->state().sendTarget.load(), engine::kToDte);
 
-    chooseMode(id::kIntercedeRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
+    openIn(id::kIntercedeRadio);
     ASSERT_TRUE(click(218));
     EXPECT_FALSE(checked(217));
     EXPECT_TRUE(checked(218));
@@ -73,56 +62,48 @@ TEST_F(DisplayRadios, SendRadiosSetTheirMarksAndTheTargetWhileEnabled) {
 
 class AboutWindow : public MainWindowFixture {
 protected:
-    void SetUp() override { makeWindow(2); }
     bool aboutShown() { return window->aboutWindow() && window->aboutWindow()->isVisible(); }
     bool aboutGone() {
         processQueued();
         return window->aboutWindow() == nullptr;
     }
+    void open() {
+        ASSERT_TRUE(click(id::kPictureButton));
+        ASSERT_TRUE(waitFor([this] { return aboutShown(); }));
+        EXPECT_TRUE(window->state().aboutOpen);
+    }
 };
 
-TEST_F(AboutWindow, ThePictureButtonOpensAndClosesIt) {
-    ASSERT_TRUE(click(id::kPictureButton));
-    ASSERT_TRUE(waitFor([this] { return aboutShown(); }));
-    EXPECT_TRUE(window->state().aboutOpen);
-    Caboutbox* first = window->aboutWindow();
-    EXPECT_EQ(first->windowTitle(), "About Quorvane");
-    EXPECT_FALSE(first->windowFlags() & Qt::WindowStaysOnTopHint);
-    auto* ok = qobject_cast<QAbstractButton*>(first->control(id::kOk));
-    ASSERT_NE(ok, nullptr);
-    EXPECT_EQ(ok->text(), "OK");
+TEST_F(AboutWindow, ThePictureButtonOpensAndClosesItAndTheMainWindowStaysUsable) {
+    open();
+    Caboutbox* about = window->aboutWindow();
+    EXPECT_FALSE(about->windowFlags() & Qt::WindowStaysOnTopHint);
     bool versionShown = false;
-    for (QLabel* label : first->findChildren<QLabel*>())
+    for (QLabel* label : about->findChildren<QLabel*>())
         versionShown |= label->text() == "Ostrel - COM Port Analyzer v1.3";
     EXPECT_TRUE(versionShown);
+    // The close box does not close it.
+    EXPECT_FALSE(about->close());
+    processQueued();
+    EXPECT_TRUE(aboutShown());
+    // It does not hold the main window.
+    ASSERT_TRUE(click(214));
+    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayAscii);
+    ASSERT_TRUE(click(id::kOpenClose));
+    EXPECT_TRUE(window->state().portOpen);
 
     ASSERT_TRUE(click(id::kPictureButton));
     EXPECT_FALSE(window->state().aboutOpen);
     EXPECT_TRUE(waitFor([this] { return aboutGone(); }));
-
-    // A third press opens a new window.
-    ASSERT_TRUE(click(id::kPictureButton));
-    ASSERT_TRUE(waitFor([this] { return aboutShown(); }));
-    EXPECT_TRUE(window->state().aboutOpen);
+    open();  // a third press opens a new window
 }
 
 TEST_F(AboutWindow, OkClosesItAndTheNextPressOpensItAgain) {
-    ASSERT_TRUE(click(id::kPictureButton));
-    ASSERT_TRUE(waitFor([this] { return aboutShown(); }));
+    open();
     ASSERT_TRUE(clickWidget(window->aboutWindow()->control(id::kOk)));
     EXPECT_FALSE(window->state().aboutOpen);
     EXPECT_TRUE(waitFor([this] { return aboutGone(); }));
-    ASSERT_TRUE(click(id::kPictureButton));
-    EXPECT_TRUE(waitFor([this] { return aboutShown(); }));
-}
-
-TEST_F(AboutWindow, ItsCloseBoxDoesNotCloseIt) {
-    ASSERT_TRUE(click(id::kPictureButton));
-    ASSERT_TRUE(waitFor([this] { return aboutShown(); }));
-    EXPECT_FALSE(window->aboutWindow()->close());
-    processQueued();
-    EXPECT_TRUE(aboutShown());
-    EXPECT_TRUE(window->state().aboutOpen);
+    open();
 }
 
 TEST_F(AboutWindow, QuickPressesNeverReachAWindowThatIsGone) {
@@ -130,20 +111,10 @@ TEST_F(AboutWindow, QuickPressesNeverReachAWindowThatIsGone) {
     EXPECT_TRUE(waitFor([this] { return aboutShown(); }));
     processQueued();
     EXPECT_TRUE(window->state().aboutOpen);
-    // Only one about window is left.
-    int shown = 0;
+    int shown = 0;  // only one about window is left
     for (QWidget* top : QApplication::topLevelWidgets())
         shown += qobject_cast<Caboutbox*>(top) && top->isVisible();
     EXPECT_EQ(shown, 1);
-}
-
-TEST_F(AboutWindow, TheMainWindowStaysUsableWhileItIsOpen) {
-    ASSERT_TRUE(click(id::kPictureButton));
-    ASSERT_TRUE(waitFor([this] { return aboutShown(); }));
-    ASSERT_TRUE(click(214));
-    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayAscii);
-    ASSERT_TRUE(click(id::kOpenClose));
-    EXPECT_TRUE(window->state().portOpen);
 }
 
 }  // namespace

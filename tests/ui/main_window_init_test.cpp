@@ -1,19 +1,17 @@
 // The main window as the operator first sees it: title, contents of the
 // setting controls and their selections, check marks, the five disabled
-// controls, captions, colours and fonts.
+// controls, captions, colours, the keys that mean nothing here, and the
+// choices of the command line applied at start.
 
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QFontInfo>
 #include <QListWidget>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTest>
 
 #include "support/main_window_fixture.h"
 #include "ui/control_ids.h"
-#include "ui/traffic_view.h"
+#include "ui/main_window_commands.h"
 
 namespace ostrel::ui::test {
 namespace {
@@ -33,10 +31,9 @@ int selectionOf(QWidget* widget) {
     return -2;
 }
 
-class MainWindowInit : public MainWindowFixture {};
+using MainWindowInit = MainWindowFixture;
 
-TEST_F(MainWindowInit, ShowsTheTitleAndTheSettingControlsFilled) {
-    makeWindow(2);
+TEST_F(MainWindowInit, FillsSelectsChecksAndDisablesFiveControls) {
     EXPECT_EQ(window->windowTitle(), "COM Ostrel v1.2");
     EXPECT_EQ(itemsOf(window->control(203)), (QStringList{"COM1", "COM2"}));
     EXPECT_EQ(itemsOf(window->control(204)), (QStringList{"COM1", "COM2"}));
@@ -48,17 +45,7 @@ TEST_F(MainWindowInit, ShowsTheTitleAndTheSettingControlsFilled) {
     EXPECT_EQ(itemsOf(window->control(208)), (QStringList{"1", "1.5", "2"}));
     EXPECT_EQ(itemsOf(window->control(209)), (QStringList{"None", "Hardware", "Xon/Xoff"}));
     for (int id : {205, 206, 207, 208, 209}) EXPECT_EQ(selectionOf(window->control(id)), 0) << id;
-}
 
-TEST_F(MainWindowInit, WithOnePortNeitherListHasASelection) {
-    makeWindow(1);
-    EXPECT_EQ(itemsOf(window->control(203)), (QStringList{"COM1"}));
-    EXPECT_EQ(selectionOf(window->control(203)), -1);
-    EXPECT_EQ(selectionOf(window->control(204)), -1);
-}
-
-TEST_F(MainWindowInit, ChecksHexAndToDteAndDisablesFiveControls) {
-    makeWindow(2);
     for (int id : {213, 214, 217, 218, 234}) EXPECT_EQ(checked(id), id == 213 || id == 217) << id;
     for (const auto& [id, isEnabled] : enabledStates()) {
         const bool expected = !(id == 204 || id == 216 || id == 212 || id == 217 || id == 218);
@@ -68,51 +55,20 @@ TEST_F(MainWindowInit, ChecksHexAndToDteAndDisablesFiveControls) {
     EXPECT_EQ(window->state().sendTarget.load(), engine::kToDte);
     EXPECT_EQ(window->state().mode.load(), engine::kDteEmulation);
     EXPECT_FALSE(window->state().portOpen);
-}
-
-TEST_F(MainWindowInit, CaptionsAreTheTemplates) {
-    makeWindow(2);
-    EXPECT_EQ(caption(211), "Open COM");
-    EXPECT_EQ(caption(210), "Exit");
-    EXPECT_EQ(caption(202), "DTE Emulation");
-    EXPECT_EQ(caption(212), "Send");
-    EXPECT_EQ(caption(219), "Capture");
-    EXPECT_EQ(caption(213), "HEX");
-    EXPECT_EQ(caption(214), "ASCII");
-    EXPECT_EQ(caption(234), "OFF");
-    EXPECT_EQ(caption(217), "To DTE");
-    EXPECT_EQ(caption(218), "To DCE");
-    auto* picture = qobject_cast<QPushButton*>(window->control(233));
-    ASSERT_NE(picture, nullptr);
-    EXPECT_TRUE(picture->text().isEmpty());
-    EXPECT_FALSE(picture->icon().isNull());
-    EXPECT_EQ(picture->iconSize(), QSize(121, 28));
-}
-
-TEST_F(MainWindowInit, TrafficIsGreenInAFixedFontAndTheSendBoxBlueWhileEnabled) {
-    makeWindow(2);
-    TrafficView* traffic = window->trafficView();
-    ASSERT_NE(traffic, nullptr);
-    EXPECT_EQ(traffic->palette().color(QPalette::Active, QPalette::Text), QColor(0, 150, 0));
-    EXPECT_TRUE(QFontInfo(traffic->font()).fixedPitch());
-    auto* send = qobject_cast<QPlainTextEdit*>(window->control(216));
-    ASSERT_NE(send, nullptr);
-    EXPECT_EQ(send->palette().color(QPalette::Active, QPalette::Text), QColor(0, 0, 255));
-    EXPECT_EQ(send->palette().color(QPalette::Inactive, QPalette::Text), QColor(0, 0, 255));
-    EXPECT_NE(send->palette().color(QPalette::Disabled, QPalette::Text), QColor(0, 0, 255));
-}
-
-TEST_F(MainWindowInit, TheWindowHasACloseBoxOnlyAndAFixedSize) {
-    makeWindow(2);
-    const Qt::WindowFlags flags = window->windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    // The captions of the template.
+    const int ids[] = {211, 210, 202, 212, 219, 213, 214, 234, 217, 218};
+    const QStringList captions{"Open COM", "Exit",  "DTE Emulation", "Send",   "Capture",
+                               "HEX",      "ASCII", "OFF",           "To DTE", "To DCE"};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(caption(ids[i]), captions[i]) << ids[i];
+    // A fixed size, and the send box blue while enabled.
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    const QPalette send = window->control(216)->palette();
+    EXPECT_EQ(send.color(QPalette::Active, QPalette::Text), QColor(0, 0, 255));
+    EXPECT_EQ(send.color(QPalette::Inactive, QPalette::Text), QColor(0, 0, 255));
+    EXPECT_NE(send.color(QPalette::Disabled, QPalette::Text), QColor(0, 0, 255));
 }
 
-TEST_F(MainWindowInit, TabDoesNotMoveTheFocusAndEnterPressesNothing) {
-    makeWindow(2);
+TEST_F(MainWindowInit, TabDoesNotMoveTheFocusAndEnterAndEscapePressNothing) {
     QWidget* open = window->control(id::kOpenClose);
     window->activateWindow();
     open->setFocus();
@@ -127,17 +83,59 @@ TEST_F(MainWindowInit, TabDoesNotMoveTheFocusAndEnterPressesNothing) {
     EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(MainWindowInit, EnterInTheSendBoxStartsANewLine) {
-    makeWindow(2);
-    chooseMode(id::kDteEmulationRadio);
+class OtherPorts : public MainWindowFixture {
+protected:
+    void SetUp() override {}
+};
+
+TEST_F(OtherPorts, WithOnePortNeitherListHasASelectionAndOpenComUsesPortZeroWhichIsCom1) {
+    makeWindow({2});
+    EXPECT_EQ(itemsOf(window->control(203)), (QStringList{"COM2"}));
+    EXPECT_EQ(selectionOf(window->control(203)), -1);
+    EXPECT_EQ(selectionOf(window->control(204)), -1);
     ASSERT_TRUE(click(id::kOpenClose));
-    auto* send = qobject_cast<QPlainTextEdit*>(window->control(216));
-    ASSERT_TRUE(send && send->isEnabled());
-    send->setFocus();
-    QTest::keyClicks(send, "AT");
-    QTest::keyClick(send, Qt::Key_Return);
-    QTest::keyClicks(send, "I");
-    EXPECT_EQ(send->toPlainText(), "AT\nI");
+    EXPECT_EQ(window->state().config.dte.portNumber, 0);
+    EXPECT_FALSE(window->state().portOpen);  // COM1 is not mapped here
+    EXPECT_TRUE(waitForTraffic("COM1"));
+}
+
+TEST_F(OtherPorts, StartChoicesSelectWhatTheCommandLineNamedAndSkipWhatTheListsDoNotOffer) {
+    makeWindow({3, 5, 7});
+    StartChoices skipped;
+    skipped.dtePort = 4;        // not listed
+    skipped.baudRate = 128000;  // in the table, not in the list
+    skipped.mode = 9;           // no such mode
+    window->ApplyStartChoices(skipped);
+    const ControlModel& controls = window->controls();
+    EXPECT_EQ(controls.selection(203), 0);
+    EXPECT_EQ(controls.selection(205), 0);
+    EXPECT_EQ(window->state().mode.load(), engine::kDteEmulation);
+    EXPECT_EQ(caption(202), "DTE Emulation");
+
+    StartChoices choices;
+    choices.mode = engine::kFullDuplex;
+    choices.dtePort = 7;
+    choices.dcePort = 3;
+    choices.baudRate = 57600;
+    choices.parity = engine::kOddParity;
+    choices.dataBits = 7;
+    choices.stopBits = engine::kTwoStopBits;
+    choices.flowControl = engine::kFlowHardware;
+    choices.display = engine::kDisplayAscii;
+    window->ApplyStartChoices(choices);
+    const std::pair<int, int> selections[] = {{203, 2}, {204, 0}, {205, 3}, {206, 2} /* "Odd" */,
+                                              {207, 1}, {208, 2}, {209, 0} /* reset by Full Duplex */};
+    for (const auto& [id, row] : selections) EXPECT_EQ(controls.selection(id), row) << id;
+    EXPECT_EQ(window->state().mode.load(), engine::kFullDuplex);
+    EXPECT_EQ(caption(202), "Full Duplex");
+    EXPECT_TRUE(window->modeWindow()->controls().checked(231));
+    EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayAscii);
+    EXPECT_TRUE(checked(214));
+    // The rows of the lists stand for the COM numbers they show.
+    ASSERT_TRUE(click(id::kOpenClose));
+    EXPECT_EQ(window->state().config.dte.portNumber, 7);
+    EXPECT_EQ(window->state().config.dce.portNumber, 3);
+    EXPECT_TRUE(window->state().portOpen);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ namespace {
 
 class ModeWindow : public MainWindowFixture {
 protected:
-    void SetUp() override { makeWindow(2); }
     Cmodewin* mode() const { return window->modeWindow(); }
     bool modeChecked(int id) const {
         auto* radio = qobject_cast<QAbstractButton*>(mode()->control(id));
@@ -28,32 +27,20 @@ protected:
     }
 };
 
-TEST_F(ModeWindow, ExistsHiddenAlwaysOnTopWithItsCaptionAndControls) {
+TEST_F(ModeWindow, TheModeButtonShowsItAndIsDisabledUntilCloseOrTheCloseBoxHidesIt) {
     ASSERT_NE(mode(), nullptr);
     EXPECT_FALSE(mode()->isVisible());
     EXPECT_EQ(mode()->windowTitle(), "Mode Select");
     EXPECT_TRUE(mode()->windowFlags() & Qt::WindowStaysOnTopHint);
-    const std::pair<int, const char*> captions[] = {{1, "Close"},           {227, "DTE_Emulation"},
-                                                    {228, "DCE_Emulation"}, {229, "Intercede"},
-                                                    {230, "Half Duplex"},   {231, "Full Duplex"}};
-    for (const auto& [id, text] : captions) {
-        auto* button = qobject_cast<QAbstractButton*>(mode()->control(id));
-        ASSERT_NE(button, nullptr) << id;
-        EXPECT_EQ(button->text(), text);
-        EXPECT_FALSE(button->isChecked()) << id;  // no mark before the first showing
-    }
-}
-
-TEST_F(ModeWindow, TheModeButtonShowsItWithTheCurrentModeMarkedAndIsDisabledUntilItHides) {
+    for (int radio : {227, 228, 229, 230, 231})
+        EXPECT_FALSE(modeChecked(radio)) << "before the first showing";
     show();
     EXPECT_FALSE(enabled(id::kModeButton));
-    EXPECT_TRUE(modeChecked(227));
+    EXPECT_TRUE(modeChecked(227));  // the current mode
     ASSERT_TRUE(clickMode(id::kOk));
     EXPECT_FALSE(mode()->isVisible());
     EXPECT_TRUE(enabled(id::kModeButton));
-}
 
-TEST_F(ModeWindow, TheCloseBoxHidesItAsCloseDoes) {
     show();
     mode()->close();
     processQueued();
@@ -67,7 +54,7 @@ TEST_F(ModeWindow, TheCloseBoxHidesItAsCloseDoes) {
 struct ModeRow {
     int radio;
     engine::OperatingMode mode;
-    engine::SendTarget target;  // after the click, starting from To DTE with 218 clicked first where noted
+    engine::SendTarget target;
     const char* caption;
     bool dteList, dceList, flow;
 };
@@ -99,7 +86,7 @@ TEST_F(ModeWindow, EachRadioAppliesItsModeToTheMainWindow) {
     }
 }
 
-TEST_F(ModeWindow, ListeningModesPutFlowControlBackToNoneEvenWhenChosenAgain) {
+TEST_F(ModeWindow, ListeningModesPutFlowControlBackToNoneAlsoWhenChosenAgainAndAtOpen) {
     show();
     ASSERT_TRUE(clickMode(230));
     ASSERT_TRUE(clickMode(id::kOk));
@@ -107,6 +94,13 @@ TEST_F(ModeWindow, ListeningModesPutFlowControlBackToNoneEvenWhenChosenAgain) {
     ASSERT_TRUE(click(id::kOpenClose));  // Close COM enables the flow combo
     auto* flow = qobject_cast<QComboBox*>(window->control(209));
     ASSERT_TRUE(flow->isEnabled());
+    flow->setCurrentIndex(1);
+    ASSERT_EQ(window->controls().selection(209), 1);
+    ASSERT_TRUE(click(id::kOpenClose));  // a listening mode opens without flow control
+    EXPECT_EQ(flow->currentIndex(), 0);
+    EXPECT_EQ(window->state().config.dte.flowControl, engine::kFlowNone);
+    ASSERT_TRUE(click(id::kOpenClose));
+
     flow->setCurrentIndex(2);
     show();
     EXPECT_TRUE(modeChecked(230));
@@ -119,7 +113,7 @@ TEST_F(ModeWindow, ListeningModesPutFlowControlBackToNoneEvenWhenChosenAgain) {
     EXPECT_EQ(flow->currentIndex(), 0);
 }
 
-TEST_F(ModeWindow, SwitchingBackDoesNotEnableTheSendingControlsAgain) {
+TEST_F(ModeWindow, SwitchingWhileOpenNeverEnablesTheSendingControlsAgain) {
     // The window stays shown while the operator opens the ports, so its
     // radios act on the open session.
     show();
@@ -127,14 +121,12 @@ TEST_F(ModeWindow, SwitchingBackDoesNotEnableTheSendingControlsAgain) {
     ASSERT_TRUE(click(id::kOpenClose));  // 216, 217 enabled by the open
     ASSERT_TRUE(enabled(216));
     ASSERT_TRUE(enabled(217));
+    ASSERT_TRUE(clickMode(230));
+    EXPECT_TRUE(enabled(216));  // Half Duplex leaves the send box as it is
+    EXPECT_FALSE(enabled(217));
     ASSERT_TRUE(clickMode(231));
-    EXPECT_FALSE(enabled(216));
-    EXPECT_FALSE(enabled(217));
-    EXPECT_FALSE(enabled(218));
     ASSERT_TRUE(clickMode(229));
-    EXPECT_FALSE(enabled(216));
-    EXPECT_FALSE(enabled(217));
-    EXPECT_FALSE(enabled(218));
+    for (int id : {216, 217, 218}) EXPECT_FALSE(enabled(id)) << id;
     EXPECT_TRUE(enabled(203));  // the pattern of Intercede, also while open
     EXPECT_TRUE(enabled(204));
     EXPECT_EQ(window->state().mode.load(), engine::kIntercede);
@@ -142,15 +134,6 @@ TEST_F(ModeWindow, SwitchingBackDoesNotEnableTheSendingControlsAgain) {
     ASSERT_TRUE(clickMode(id::kOk));
     EXPECT_TRUE(enabled(id::kModeButton));
     EXPECT_TRUE(window->state().portOpen);
-}
-
-TEST_F(ModeWindow, HalfDuplexLeavesTheSendBoxAsItIs) {
-    show();
-    ASSERT_TRUE(clickMode(227));
-    ASSERT_TRUE(click(id::kOpenClose));
-    ASSERT_TRUE(clickMode(230));
-    EXPECT_TRUE(enabled(216));
-    EXPECT_FALSE(enabled(217));
 }
 
 TEST_F(ModeWindow, APressWithTheWindowGoneIsIgnoredSafely) {

@@ -19,10 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class TrafficLink : public MainWindowFixture {
-protected:
-    void SetUp() override { makeWindow(2); }
-};
+using TrafficLink = MainWindowFixture;
 
 TEST_F(TrafficLink, TextFromOtherThreadsArrivesWholeAndInOrder) {
     const std::string before = traffic();
@@ -42,8 +39,7 @@ TEST_F(TrafficLink, TextFromOtherThreadsArrivesWholeAndInOrder) {
 }
 
 TEST_F(TrafficLink, NewTrafficGoesWhereTheOperatorClicked) {
-    chooseMode(id::kDteEmulationRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
+    openIn(id::kDteEmulationRadio);
     ASSERT_TRUE(far[0]->write("AB"));
     ASSERT_TRUE(waitForTraffic("0x41 0x42 "));
     const std::string before = traffic();
@@ -62,25 +58,12 @@ TEST_F(TrafficLink, NewTrafficGoesWhereTheOperatorClicked) {
     EXPECT_NE(after.substr(at, after.size() - before.size()).find("0x5A "), std::string::npos);
 }
 
-TEST_F(TrafficLink, AHangUpClosesTheSessionAsCloseComDoes) {
-    chooseMode(id::kDteEmulationRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
-    far[0]->hangUp();
-    EXPECT_TRUE(waitForTraffic("\r\n*** COM1 disconnected ***\r\n\r\n*** Port is OFF ***\r\n"));
-    EXPECT_TRUE(waitFor([this] { return !window->state().portOpen; }));
-    EXPECT_EQ(caption(id::kOpenClose), "Open COM");
-    for (int id : {202, 203, 204, 205, 206, 207, 208, 209}) EXPECT_TRUE(enabled(id)) << id;
-    for (int id : {212, 216, 217, 218}) EXPECT_FALSE(enabled(id)) << id;
-    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
-}
-
-TEST_F(TrafficLink, AHangUpOnOneSideOfIntercedeClosesBoth) {
-    chooseMode(id::kIntercedeRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
+TEST_F(TrafficLink, AHangUpOnOneSideClosesTheSessionAsCloseComDoes) {
+    openIn(id::kIntercedeRadio);
     far[1]->hangUp();
     EXPECT_TRUE(waitForTraffic("\r\n*** COM2 disconnected ***\r\n\r\n*** Port is OFF ***\r\n"));
-    EXPECT_TRUE(
-        waitFor([this] { return !engine->isOpen(engine::kDteSide) && !engine->isOpen(engine::kDceSide); }));
+    ASSERT_TRUE(waitFor([this] { return !window->state().portOpen; }));
+    expectSessionClosed();
     processQueued();
     // One "Port is OFF": the other side's notice finds the session closed.
     const std::string text = traffic();
@@ -88,20 +71,23 @@ TEST_F(TrafficLink, AHangUpOnOneSideOfIntercedeClosesBoth) {
 }
 
 TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
-    chooseMode(id::kDteEmulationRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
+    openIn(id::kIntercedeRadio);
     const std::uint64_t oldThread = engine->channel(engine::kDteSide).receiveThreadId.load();
     ASSERT_NE(oldThread, 0u);
     ASSERT_TRUE(click(id::kOpenClose));
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(id::kOpenClose));  // open again at once
     ASSERT_NE(engine->channel(engine::kDteSide).receiveThreadId.load(), oldThread);
-
+    // The notices of the first session's threads arrive now, and then some more.
+    processQueued();
     for (bool hungUp : {false, true})
         window->postReceiveExit(engine::ReceiveExitNotice{oldThread, engine::kDteSide, 1, hungUp});
     processQueued();
     EXPECT_TRUE(window->state().portOpen);
     EXPECT_EQ(caption(id::kOpenClose), "Close COM");
     EXPECT_TRUE(engine->isOpen(engine::kDteSide));
+    EXPECT_TRUE(engine->isOpen(engine::kDceSide));
+    ASSERT_TRUE(far[0]->write("ping"));
+    EXPECT_TRUE(waitForTraffic("0x70 0x69 0x6E 0x67 "));
 
     // The current thread's notice is acted on.
     const std::uint64_t current = engine->channel(engine::kDteSide).receiveThreadId.load();
@@ -112,29 +98,23 @@ TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
     EXPECT_FALSE(engine->isOpen(engine::kDteSide));
 }
 
-TEST_F(TrafficLink, ExitClosesThePortsAndAsksTheLoopToEnd) {
-    chooseMode(id::kIntercedeRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
+TEST_F(TrafficLink, TheCloseBoxAndExitCloseThePortsAndAskTheLoopToEnd) {
+    openIn(id::kDteEmulationRadio);
     QSignalSpy quit(window.get(), &Cmainwin::quitRequested);
-    ASSERT_TRUE(click(id::kExit));
-    EXPECT_EQ(quit.count(), 1);
-    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
-    EXPECT_FALSE(engine->isOpen(engine::kDceSide));
-}
-
-TEST_F(TrafficLink, TheCloseBoxAlsoClosesThePortsAndKeepsTheWindowUntilTheEntryDestroysIt) {
-    chooseMode(id::kDteEmulationRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
-    QSignalSpy quit(window.get(), &Cmainwin::quitRequested);
-    EXPECT_FALSE(window->close());
+    EXPECT_FALSE(window->close());  // the window stays until the entry destroys it
     EXPECT_EQ(quit.count(), 1);
     EXPECT_FALSE(engine->isOpen(engine::kDteSide));
     EXPECT_TRUE(waitFor([this] { return window->modeWindow() == nullptr; }));
+
+    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(engine->isOpen(engine::kDteSide));
+    ASSERT_TRUE(click(id::kExit));
+    EXPECT_EQ(quit.count(), 2);
+    EXPECT_FALSE(engine->isOpen(engine::kDteSide));
 }
 
 TEST_F(TrafficLink, DestroyingTheWindowWithTrafficFlowingIsPrompt) {
-    chooseMode(id::kIntercedeRadio);
-    ASSERT_TRUE(click(id::kOpenClose));
+    openIn(id::kIntercedeRadio);
     std::atomic<bool> stop{false};
     std::thread flood([&] {
         const std::string chunk(1024, 'U');

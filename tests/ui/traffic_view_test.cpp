@@ -1,6 +1,6 @@
 // The traffic view as a real widget on the offscreen platform: appends at the
 // selection, mouse and keyboard editing, clipboard, wrapping, dialog keys,
-// colours, and the cost of appends at size.
+// colours, the cost of appends at size, and the scroll bar's mapping.
 
 #include "ui/traffic_view.h"
 
@@ -20,12 +20,13 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "ui/traffic_scroll_scale.h"
 
 namespace ostrel::ui {
 namespace {
-
-using namespace std::string_literals;
 
 class TrafficViewTest : public ::testing::Test {
 protected:
@@ -40,16 +41,6 @@ protected:
 
     void click(qint64 position, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::mouseClick(surface(), Qt::LeftButton, modifiers, view.pointForOffset(position));
-    }
-
-    void drag(qint64 from, qint64 to) {
-        const QPoint start = view.pointForOffset(from);
-        const QPoint end = view.pointForOffset(to);
-        QTest::mousePress(surface(), Qt::LeftButton, Qt::NoModifier, start);
-        QMouseEvent move(QEvent::MouseMove, end, surface()->mapToGlobal(end), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(surface(), &move);
-        QTest::mouseRelease(surface(), Qt::LeftButton, Qt::NoModifier, end);
     }
 
     void typeText(const QString& text, int key = 0) {
@@ -67,6 +58,14 @@ TEST_F(TrafficViewTest, AppendsAtTheEndAndFollowsIt) {
     EXPECT_EQ(view.rowCount(), 201);
     EXPECT_EQ(view.firstVisibleRow(), view.rowCount() - view.visibleRows());
     EXPECT_EQ(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum());
+    // Scrolled back, the view stays where the operator left it; back at the end, it follows again.
+    view.scrollToRow(10);
+    for (int i = 0; i < 50; ++i) view.appendText("\r\n0x32");
+    EXPECT_EQ(view.firstVisibleRow(), 10);
+    EXPECT_EQ(view.caretPosition(), view.size());
+    view.scrollToRow(view.rowCount());
+    view.appendText("\r\nmore");
+    EXPECT_TRUE(view.isShowingEnd());
 }
 
 TEST_F(TrafficViewTest, KeepsEveryByteIncludingZeroAndHighHalf) {
@@ -89,19 +88,14 @@ TEST_F(TrafficViewTest, TextGoesWhereTheOperatorClicked) {
     EXPECT_EQ(view.text(), "line one\r\nline XYZ!two\r\nline three");
 }
 
-TEST_F(TrafficViewTest, ClickRightOfALineEndsThere) {
-    view.appendText("short\r\nlonger line\r\n");
-    const QPoint rowOfShort = view.pointForOffset(2);
-    QTest::mouseClick(surface(), Qt::LeftButton, Qt::NoModifier,
-                      QPoint(rowOfShort.x() + 300, rowOfShort.y()));
-    EXPECT_EQ(view.caretPosition(), 5);
-    QTest::mouseClick(surface(), Qt::LeftButton, Qt::NoModifier, QPoint(5, surface()->height() - 3));
-    EXPECT_EQ(view.caretPosition(), view.size());
-}
-
 TEST_F(TrafficViewTest, DraggedSelectionIsReplacedByTheNextAppend) {
     view.appendText("0x41 0x42 0x43 0x44\r\n0x45 0x46");
-    drag(5, 15);
+    QTest::mousePress(surface(), Qt::LeftButton, Qt::NoModifier, view.pointForOffset(5));
+    const QPoint end = view.pointForOffset(15);
+    QMouseEvent move(QEvent::MouseMove, end, surface()->mapToGlobal(end), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(surface(), &move);
+    QTest::mouseRelease(surface(), Qt::LeftButton, Qt::NoModifier, end);
     EXPECT_EQ(view.selectedText(), "0x42 0x43 ");
     view.appendText("--");
     EXPECT_EQ(view.text(), "0x41 --0x44\r\n0x45 0x46");
@@ -109,38 +103,7 @@ TEST_F(TrafficViewTest, DraggedSelectionIsReplacedByTheNextAppend) {
     EXPECT_FALSE(view.hasSelection());
 }
 
-TEST_F(TrafficViewTest, ShiftClickExtendsTheSelection) {
-    view.appendText("abcdef\r\nghijkl");
-    click(2);
-    click(10, Qt::ShiftModifier);
-    EXPECT_EQ(view.selectedText(), "cdef\r\ngh");
-}
-
-TEST_F(TrafficViewTest, DoubleClickSelectsAWord) {
-    view.appendText("0x41 0x42 0x43");
-    QTest::mouseDClick(surface(), Qt::LeftButton, Qt::NoModifier, view.pointForOffset(7));
-    EXPECT_EQ(view.selectedText(), "0x42");
-}
-
-TEST_F(TrafficViewTest, DraggingBelowTheWindowScrollsAndExtendsTheSelection) {
-    for (int i = 0; i < 200; ++i) view.appendText("0x41 0x42 0x43\r\n");
-    view.scrollToRow(0);
-    const QPoint start = view.pointForOffset(0);
-    QTest::mousePress(surface(), Qt::LeftButton, Qt::NoModifier, start);
-    const QPoint below(start.x(), surface()->height() + 20);
-    QMouseEvent move(QEvent::MouseMove, below, surface()->mapToGlobal(below), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(surface(), &move);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view.firstVisibleRow() >= 20; }, 5000));
-    QTest::mouseRelease(surface(), Qt::LeftButton, Qt::NoModifier, below);
-    const qint64 scrolled = view.firstVisibleRow();
-    QTest::qWait(100);
-    EXPECT_EQ(view.firstVisibleRow(), scrolled);  // stops with the button
-    EXPECT_EQ(view.anchorPosition(), 0);
-    EXPECT_GE(view.caretPosition(), (scrolled + view.visibleRows() - 1) * 16);
-}
-
-TEST_F(TrafficViewTest, TypingInsertsLatin1AtTheCaret) {
+TEST_F(TrafficViewTest, TypingInsertsLatin1AtTheCaretAndReplacesTheSelection) {
     view.appendText("ab");
     view.setCaretPosition(1);
     QTest::keyClicks(&view, "XY");
@@ -151,17 +114,15 @@ TEST_F(TrafficViewTest, TypingInsertsLatin1AtTheCaret) {
     QTest::keyClick(&view, Qt::Key_Return);
     EXPECT_EQ(view.text(), "aXY\xE9?\r\nb");
     EXPECT_EQ(view.caretPosition(), 7);
-}
-
-TEST_F(TrafficViewTest, TypingReplacesTheSelection) {
-    view.appendText("hello world");
-    view.setSelection(0, 5);
+    view.setSelection(0, 3);
     QTest::keyClicks(&view, "bye");
-    EXPECT_EQ(view.text(), "bye world");
+    EXPECT_EQ(view.text(), "bye\xE9?\r\nb");
 }
 
 TEST_F(TrafficViewTest, BackspaceAndDeleteRemoveCharactersAndWholeBreaks) {
     view.appendText("abc\r\ndef");
+    view.setCaretPosition(4);  // inside a line break: before it
+    EXPECT_EQ(view.caretPosition(), 3);
     view.setCaretPosition(5);  // start of "def"
     QTest::keyClick(&view, Qt::Key_Backspace);
     EXPECT_EQ(view.text(), "abcdef");
@@ -178,34 +139,24 @@ TEST_F(TrafficViewTest, BackspaceAndDeleteRemoveCharactersAndWholeBreaks) {
     EXPECT_EQ(view.text(), "af");
 }
 
-TEST_F(TrafficViewTest, CtrlCCopiesTheSelectionAsLatin1) {
+TEST_F(TrafficViewTest, CtrlCCopiesTheSelectionAsLatin1AndCtrlASelectsEverything) {
     view.appendText("r\xE9sultat\r\nsuite");
     view.setSelection(1, 12);
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1("\xE9sultat\r\nsu"));
     EXPECT_EQ(view.text(), "r\xE9sultat\r\nsuite");  // copying changes nothing
-}
-
-TEST_F(TrafficViewTest, CutAndPaste) {
-    view.appendText("one two");
-    view.setSelection(0, 4);
-    QTest::keyClick(&view, Qt::Key_X, Qt::ControlModifier);
-    EXPECT_EQ(view.text(), "two");
-    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
-    QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(view.text(), "twoone ");
-    QGuiApplication::clipboard()->setText(QString::fromUtf8("a\nb\u20AC"));
-    QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(view.text(), "twoone a\r\nb?");
-}
-
-TEST_F(TrafficViewTest, CtrlASelectsEverything) {
-    view.appendText("first\r\nsecond");
     view.setCaretPosition(3);
     QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(view.selectedText(), "first\r\nsecond");
+    EXPECT_EQ(view.selectedText(), view.text());
     view.appendText("new");
     EXPECT_EQ(view.text(), "new");
+}
+
+TEST_F(TrafficViewTest, ShiftClickExtendsTheSelection) {
+    view.appendText("abcdef\r\nghijkl");
+    click(2);
+    click(10, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedText(), "cdef\r\ngh");
 }
 
 TEST_F(TrafficViewTest, ArrowsHomeEndAndShiftMoveTheCaret) {
@@ -232,25 +183,15 @@ TEST_F(TrafficViewTest, ArrowsHomeEndAndShiftMoveTheCaret) {
     EXPECT_EQ(view.selectedText(), view.text());
 }
 
-TEST_F(TrafficViewTest, PageDownMovesByAScreen) {
-    for (int i = 0; i < 100; ++i) view.appendText("line\r\n");
-    view.setCaretPosition(0);
-    view.scrollToRow(0);
-    QTest::keyClick(&view, Qt::Key_PageDown);
-    const qint64 page = view.visibleRows() - 1;
-    EXPECT_EQ(view.caretPosition(), page * 6);
-    EXPECT_EQ(view.firstVisibleRow(), page);
-    QTest::keyClick(&view, Qt::Key_PageUp);
-    EXPECT_EQ(view.caretPosition(), 0);
-    EXPECT_EQ(view.firstVisibleRow(), 0);
-}
-
-TEST_F(TrafficViewTest, APositionInsideALineBreakMovesBeforeIt) {
-    view.appendText("ab\r\ncd");
-    view.setCaretPosition(3);
-    EXPECT_EQ(view.caretPosition(), 2);
-    view.appendText("X");
-    EXPECT_EQ(view.text(), "abX\r\ncd");
+TEST_F(TrafficViewTest, AScrolledBackViewStaysWhereTheOperatorLeftIt) {
+    for (int i = 0; i < 300; ++i) view.appendText("\r\n0x30 0x31");
+    view.scrollToRow(10);
+    for (int i = 0; i < 50; ++i) view.appendText("\r\n0x32");
+    EXPECT_EQ(view.firstVisibleRow(), 10);
+    EXPECT_EQ(view.caretPosition(), view.size());
+    view.scrollToRow(view.rowCount());
+    view.appendText("\r\nmore");
+    EXPECT_TRUE(view.isShowingEnd());
 }
 
 TEST_F(TrafficViewTest, LongLinesWrapAtTheWidth) {
@@ -266,33 +207,10 @@ TEST_F(TrafficViewTest, LongLinesWrapAtTheWidth) {
     EXPECT_EQ(view.caretPosition(), 17);
 }
 
-TEST_F(TrafficViewTest, AScrolledBackViewStaysWhereTheOperatorLeftIt) {
-    for (int i = 0; i < 300; ++i) view.appendText("\r\n0x30 0x31");
-    view.scrollToRow(10);
-    for (int i = 0; i < 50; ++i) view.appendText("\r\n0x32");
-    EXPECT_EQ(view.firstVisibleRow(), 10);
-    EXPECT_EQ(view.caretPosition(), view.size());
-    view.scrollToRow(view.rowCount());
-    view.appendText("\r\nmore");
-    EXPECT_TRUE(view.isShowingEnd());
-}
-
-TEST_F(TrafficViewTest, TheScrollBarMovesTheViewAndAResizeKeepsTheTopText) {
-    for (int i = 0; i < 300; ++i) view.appendText("\r\n" + std::string(120, static_cast<char>('a' + i % 26)));
-    view.verticalScrollBar()->setValue(101);  // rows come in pairs: 80 + 40 characters
-    EXPECT_EQ(view.firstVisibleRow(), 101);
-    const qint64 topText = view.store().row(101).start;
-    view.resize(view.widthForColumns(120), view.height());
-    EXPECT_EQ(view.rowCount(), 301);
-    EXPECT_EQ(view.store().row(view.firstVisibleRow()).start, view.store().lineAt(topText).start);
-    EXPECT_FALSE(view.isShowingEnd());
-}
-
-TEST_F(TrafficViewTest, ShowsGreenTextOnWhiteInAFixedFont) {
+TEST_F(TrafficViewTest, DrawsGreenOnWhiteInAFixedFont) {
     EXPECT_EQ(view.palette().color(QPalette::Text), QColor(0, 150, 0));
     EXPECT_EQ(view.palette().color(QPalette::Base), QColor(Qt::white));
     EXPECT_TRUE(QFontInfo(view.font()).fixedPitch());
-
     view.appendText("MMMMMMMMMMMMMMMMMMMM\r\n\x01\x02");
     const QImage image = view.viewport()->grab().toImage();
     int green = 0;
@@ -301,39 +219,6 @@ TEST_F(TrafficViewTest, ShowsGreenTextOnWhiteInAFixedFont) {
     }
     EXPECT_GT(green, 20);
     EXPECT_EQ(image.pixelColor(image.width() - 2, image.height() - 2), QColor(Qt::white));
-}
-
-// Counts the pixels of the character cell at `position` that are not white.
-int inkInCell(TrafficView& view, const QImage& image, qint64 position) {
-    const QPoint left = view.pointForOffset(position);
-    const QPoint right = view.pointForOffset(position + 1);
-    const int top = left.y() - view.rowHeight() / 2;
-    int ink = 0;
-    for (int y = top; y < top + view.rowHeight(); ++y) {
-        for (int x = left.x() + 1; x < right.x() - 1; ++x)
-            ink += image.pixelColor(x, y) != QColor(Qt::white) ? 1 : 0;
-    }
-    return ink;
-}
-
-TEST_F(TrafficViewTest, ControlBytesAreVisibleAndTheSelectionIsHighlighted) {
-    view.appendText(
-        "A\x01 \x90"
-        "B\r\nsecond line");
-    QImage image = view.viewport()->grab().toImage();
-    EXPECT_GT(inkInCell(view, image, 0), 0);  // 'A'
-    EXPECT_GT(inkInCell(view, image, 1), 0);  // 0x01 drawn as a box
-    EXPECT_EQ(inkInCell(view, image, 2), 0);  // a space
-    EXPECT_GT(inkInCell(view, image, 3), 0);  // 0x90 drawn as a box
-
-    view.setSelection(7, 10);  // "sec"
-    image = view.viewport()->grab().toImage();
-    const QPoint selected = view.pointForOffset(8);
-    const QPoint unselected = view.pointForOffset(12);
-    const int top = selected.y() - view.rowHeight() / 2;
-    const int cellMiddle = static_cast<int>(view.charWidth() / 2);
-    EXPECT_EQ(image.pixelColor(selected.x() + cellMiddle, top), view.palette().color(QPalette::Highlight));
-    EXPECT_EQ(image.pixelColor(unselected.x() + cellMiddle, top), QColor(Qt::white));
 }
 
 class ExposedView : public TrafficView {
@@ -409,6 +294,34 @@ TEST_F(TrafficViewTest, HexTrafficNeedsAtMostThreeBytesPerCharacter) {
     while (view.size() < 20 * 1024 * 1024) view.appendText(batch);
     EXPECT_LE(view.memoryBytes(), 3 * view.size() + (1 << 20));
     EXPECT_EQ(view.store().lineCount(), view.size() / 65 + 1);
+}
+
+// The scroll bar's mapping: rows one to one while they fit, scaled onto a
+// fixed range beyond (more rows than an int can count).
+TEST(TrafficScrollScale, MapsRowsToValuesOneToOneWhileTheyFitAndScaledBeyond) {
+    using Case = std::tuple<std::int64_t, std::int64_t, std::int64_t, int>;  // max top row, limit, row, value
+    const Case cases[] = {Case{0, 1000, 0, 0},
+                          Case{500, 1000, 250, 250},
+                          Case{500, 1000, 500, 500},
+                          Case{500, 1000, 900, 500},  // clamped to the last top row
+                          Case{1000, 1000, 1000, 1000},
+                          Case{4000, 1000, 0, 0},
+                          Case{4000, 1000, 2000, 500},
+                          Case{4000, 1000, 4000, 1000},
+                          Case{4000, 1000, 3999, 1000},
+                          Case{std::int64_t{5} << 32, std::int64_t{1} << 30, std::int64_t{5} << 31, 1 << 29}};
+    for (const auto& [maxTopRow, limit, row, value] : cases) {
+        const ScrollScale scale{maxTopRow, limit};
+        EXPECT_EQ(scale.valueForRow(row), value) << maxTopRow << " " << row;
+        EXPECT_LE(scale.maximum(), limit);
+    }
+
+    const ScrollScale rows{12345, std::int64_t{1} << 30};
+    EXPECT_FALSE(rows.isScaled());
+    EXPECT_EQ(rows.maximum(), 12345);
+    EXPECT_EQ(rows.rowForValue(777), 777);
+    EXPECT_EQ(rows.rowForValue(-5), 0);
+    EXPECT_EQ(rows.pageStep(40), 40);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <QImage>
@@ -16,6 +15,7 @@
 #include <sstream>
 
 #include "headless/child_process.h"
+#include "platform/temp_dir.h"
 
 namespace ostrel::ui {
 namespace {
@@ -28,18 +28,12 @@ constexpr const char* kXvfb = "/usr/bin/Xvfb";
 
 class WindowProgram : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/ostrel-window-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        directory = pattern;
-    }
+    void SetUp() override { ASSERT_TRUE(dir.valid()); }
     void TearDown() override {
         if (server) {
             server->signal(SIGTERM);
             server->waitExit(5s);
         }
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
     }
     // Starts Xvfb on a free display; its number is written to standard output when it is ready.
     bool startServer() {
@@ -53,21 +47,21 @@ protected:
     }
     std::vector<std::string> environment(std::vector<std::string> extra = {}) const {
         extra.push_back("DISPLAY=" + display);
-        extra.push_back("XDG_DATA_HOME=" + directory + "/data");
-        extra.push_back("XDG_RUNTIME_DIR=" + directory);
+        extra.push_back("XDG_DATA_HOME=" + (dir / "data"));
+        extra.push_back("XDG_RUNTIME_DIR=" + dir.path());
         extra.push_back("QT_QPA_PLATFORM=xcb");
         return extra;
     }
-    fs::path entry() const { return fs::path(directory) / "data/applications/ostrel.desktop"; }
+    fs::path entry() const { return dir / "data/applications/ostrel.desktop"; }
 
-    std::string directory;
+    platform::test::TempDir dir;
     std::string display;
     std::unique_ptr<ChildProcess> server;
 };
 
 TEST_F(WindowProgram, RunsTheDemoInTheWindowsAndRegistersAfterTheWindowCloses) {
     if (!startServer()) GTEST_SKIP() << "no virtual X server (" << kXvfb << ") to show the windows on";
-    const std::string shots = directory + "/shots";
+    const std::string shots = dir / "shots";
     ChildProcess program(OSTREL_BINARY, {"--demo", "--demo-pace", "40", "/RegServer"},
                          environment({"OSTREL_AUTO_OPEN=1", "OSTREL_SCREENSHOT_DIR=" + shots,
                                       "OSTREL_SCREENSHOT_DELAY_MS=700"}));

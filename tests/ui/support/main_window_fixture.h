@@ -1,8 +1,8 @@
 #pragma once
 // A real main window on the offscreen platform over pseudo-terminal ports:
-// far ends mapped as COM1 and COM2, an engine, and Cmainwin built from its
-// template. Helpers click the real widgets and wait with deadlines while the
-// GUI loop runs.
+// far ends mapped as COM ports (COM1 and COM2 unless told otherwise), an
+// engine, and Cmainwin built from its template. Helpers click the real
+// widgets and wait with deadlines while the GUI loop runs.
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,34 @@
 
 #include "engine/engine.h"
 #include "platform/port_map.h"
-#include "support/far_end.h"
+#include "platform/pty_pair.h"
 #include "ui/caboutbox.h"
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
 
 namespace ostrel::ui::test {
+
+// The far end of a port: the master of a pseudo-terminal pair whose slave
+// path is mapped as a COM port. The pair's own slave fd stays open, so the
+// path stays valid between opens.
+class FarEnd {
+public:
+    FarEnd();
+    const std::string& path() const { return pair_.slavePath; }
+    // Writes everything; false when it could not within the deadline.
+    bool write(std::string_view bytes, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Reads until `count` bytes came or the deadline passed; the GUI keeps running meanwhile.
+    std::string read(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Closes the master: the port's side of the line hangs up.
+    void hangUp() { pair_.master.reset(); }
+
+private:
+    platform::PtyPair pair_;
+};
+
+// Every control of the main window that carries an id, as its template makes them.
+inline constexpr int kMainWindowIds[] = {201, 202, 203, 204, 205, 206, 207, 208, 209, 210,
+                                         211, 212, 213, 214, 216, 217, 218, 219, 233, 234};
 
 // Runs the GUI loop until `condition` holds or `timeout` passes.
 bool waitFor(const std::function<bool()>& condition,
@@ -35,16 +57,19 @@ bool clickWidget(QWidget* widget);
 
 class MainWindowFixture : public ::testing::Test {
 protected:
-    void SetUp() override;
+    void SetUp() override { makeWindow(); }
     void TearDown() override;
-    // Creates the engine and the window; `ports` far ends become COM1, COM2, ...
-    void makeWindow(int ports = 2);
+    // Creates the engine and the window, with a far end for each COM number.
+    // A test that wants other ports overrides SetUp() and calls it itself.
+    void makeWindow(const std::vector<int>& comNumbers = {1, 2});
 
     // Clicks control `id` of the main window / the mode window.
     bool click(int id);
     bool clickMode(int id);
     // The mode window shown through the mode button, a radio clicked, then "Close".
     void chooseMode(int radioId);
+    // chooseMode(), then "Open COM".
+    void openIn(int radioId);
     bool enabled(int id) const;
     bool checked(int id) const;
     QString caption(int id) const;
@@ -52,10 +77,13 @@ protected:
     std::string traffic();
     // Waits until the traffic window's text contains `text`.
     bool waitForTraffic(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // What Close COM leaves: its caption back, the settings unlocked, the
+    // sending controls disabled and no port open.
+    void expectSessionClosed();
     // Enabled state of every control with an id.
     std::map<int, bool> enabledStates() const;
 
-    std::vector<std::unique_ptr<FarEnd>> far;  // far[0] is COM1
+    std::vector<std::unique_ptr<FarEnd>> far;  // in the order of the COM numbers
     platform::PortMap ports;
     std::unique_ptr<engine::Engine> engine;
     std::unique_ptr<Cmainwin> window;
