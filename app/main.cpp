@@ -1,11 +1,6 @@
 // The ostrel program: parses the command line, then runs the session in the
 // window front end when a display is available, headless otherwise.
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <string_view>
-
 #include "headless/headless_frontend.h"
 #include "headless/options.h"
 
@@ -14,17 +9,9 @@
 #include "ui/ostrel_window_main.h"
 #endif
 
+#if defined(OSTREL_WITH_QT)
 namespace {
 
-void writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
-#if defined(OSTREL_WITH_QT)
 // The windows need a display; --headless and --list-ports never open them,
 // and neither do scripted sends (--send, --send-stdin), which are for a
 // session without an operator.
@@ -35,16 +22,16 @@ bool WantWindow(const ostrel::headless::Options& options) {
     // toolkit would end the process when it cannot connect.
     return ostrel::ui::WindowSystemReachable();
 }
-#endif
 
 }  // namespace
+#endif
 
 int main(int argc, char* argv[]) {
     using namespace ostrel::headless;
     const ParseResult parsed = ParseOptions(argc, argv);
     if (!parsed.run) {
-        writeAll(1, parsed.output);
-        writeAll(2, parsed.error);
+        WriteText(1, parsed.output);
+        WriteText(2, parsed.error);
         return parsed.exitCode;
     }
 

@@ -55,7 +55,6 @@ void Engine::ShutdownEngine() {
         pump_.request_stop();
         pumpEvent_.set();
         pump_.join();
-        pump_ = std::jthread();
     }
     pumpEvent_.reset();
     ready_.store(false);
@@ -94,7 +93,6 @@ std::int32_t Engine::openSide(int side, const PortSettings& settings) {
     // first, so that no thread of the old open serves the new one.
     if (holdsAnything(channel)) ClosePort(channel);
     channel.open.store(true);
-    channel.side = side;
     return OpenPort(channel, link_, settings.portNumber, settings.baudRate, settings.dataBits,
                     settings.parity, settings.stopBits, settings.flowControl);
 }
@@ -170,7 +168,6 @@ std::int32_t Engine::ClosePort(PortChannel& channel) {
         if (channel.wake) channel.wake->signal();
         channel.receiveThread.join();
     }
-    channel.receiveThread = std::jthread();
     channel.transmitter.reset();  // stops its worker; unsent bytes are discarded
     if (channel.port) {
         channel.port->purge();

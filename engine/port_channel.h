@@ -43,7 +43,7 @@ struct PortChannel {
     std::unique_ptr<platform::Transmitter> transmitter;
     int portNumber = 0;
     std::atomic<bool> wantsRoom{false};
-    std::mutex mutex;
+    mutable std::mutex mutex;  // locked by const looks too (the pump's relay check)
 };
 
 }  // namespace ostrel::engine

@@ -26,8 +26,11 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
     auto readInto = [&](std::uint32_t room) {
         const std::size_t max = std::min<std::size_t>(room, buffer.size());
         const platform::ReadOutcome outcome = port.read({buffer.data(), max});
-        if (outcome.lineError || port.takeCountedLineErrors())
-            owner->appendStatusText(text::kLineStatusError);
+        // The counters are taken even when the read carried an in-band mark:
+        // the driver counted that same error, and a baseline left behind would
+        // report it a second time after the next read.
+        const bool counted = port.takeCountedLineErrors();
+        if (outcome.lineError || counted) owner->appendStatusText(text::kLineStatusError);
         if (outcome.count > 0) {
             // The store turned an empty ring non-empty when the ring was empty
             // before it, or when the pump, meanwhile, took everything up to

@@ -64,9 +64,7 @@ bool Engine::relayBlocked(int fromSide) const {
     if (relayQueueLimit_ == 0 || link_->mode() != kIntercede) return false;
     const PortChannel& destination = channels_[1 - fromSide];
     // The lock keeps the transmitter from going away while it is looked at.
-    // Locking changes no state that the const promise covers; the channels
-    // are never const objects, so the const_cast is well defined.
-    std::lock_guard lock(const_cast<std::mutex&>(destination.mutex));
+    std::lock_guard lock(destination.mutex);
     return destination.transmitter && !destination.transmitter->failed() &&
            destination.transmitter->queued() >= relayQueueLimit_;
 }

@@ -1,8 +1,6 @@
 #include "headless/headless_frontend.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,16 +28,6 @@ namespace {
 using namespace std::chrono;
 namespace text = engine::text;
 
-// Blocking write of operator messages (standard error, the port list).
-void writeText(int fd, std::string_view message) {
-    while (!message.empty()) {
-        const ssize_t n = ::write(fd, message.data(), message.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // nowhere to report it
-        message.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
 bool sideNeeded(engine::OperatingMode mode, int side) {
     switch (mode) {
         case engine::kDteEmulation:
@@ -54,14 +42,6 @@ bool sideNeeded(engine::OperatingMode mode, int side) {
 
 std::string comName(int number) {
     return "COM" + std::to_string(number);
-}
-
-// Why a capture file could not be created or locked.
-std::string captureFailureReason(const std::string& file) {
-    platform::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666));
-    if (!fd.valid()) return file + ": " + std::strerror(errno);
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return file + ": in use by another program";
-    return file + ": could not be opened";
 }
 
 class Session {
@@ -84,8 +64,10 @@ public:
     int run() {
         engine_.InitEngine(window_, formatter_);
         engine_.StartPump();
-        if (!options_.captureFile.empty() && !capture_.Start(options_.captureFile, window_)) {
-            error("--capture: " + captureFailureReason(options_.captureFile));
+        std::string captureProblem;
+        if (!options_.captureFile.empty() &&
+            !capture_.Start(options_.captureFile, window_, &captureProblem)) {
+            error("--capture: " + captureProblem);
             return finish(kExitOpenFailed);
         }
         const engine::SessionConfig config = sessionConfig();
@@ -99,8 +81,7 @@ public:
         }
         window_.appendStatusText(text::kPortOn);
         for (const std::string& note : engine_.openNotes()) window_.appendStatusText(note);
-        for (const std::string& send : options_.sends)
-            presentation::OnSendText(send, engine_, formatter_, window_);
+        for (const std::string& line : options_.sends) send(line);
 
         const int code = loop();
         if (sessionOpen_) closeSession();
@@ -108,7 +89,7 @@ public:
     }
 
 private:
-    void error(const std::string& message) { writeText(io_.err, "ostrel: " + message + "\n"); }
+    void error(const std::string& message) { WriteText(io_.err, "ostrel: " + message + "\n"); }
 
     // Filled as Open COM fills it: both sides in every mode, the same line
     // settings on both, flow control none in the two listening modes. A side
@@ -164,8 +145,9 @@ private:
             const nfds_t count = stdinOpen ? 3 : 2;
             if (::poll(fds, count, timeout) < 0) {
                 if (errno == EINTR) continue;
+                // The session cannot go on; the run did not end as asked.
                 error(std::string("poll: ") + std::strerror(errno));
-                return kExitOk;
+                return kExitOpenFailed;
             }
             if ((fds[0].revents & POLLIN) && signals_.take() != 0) return kExitOk;
             if (fds[1].revents & POLLIN) {
@@ -232,6 +214,15 @@ private:
 
 }  // namespace
 
+void WriteText(int fd, std::string_view message) {
+    while (!message.empty()) {
+        const ssize_t n = ::write(fd, message.data(), message.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // nowhere to report it
+        message.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
 int ListPorts(const platform::PortMap& ports, int outFd) {
     const engine::PortListing listing = engine::EnumeratePorts(ports);
     std::string list;
@@ -242,7 +233,7 @@ int ListPorts(const platform::PortMap& ports, int outFd) {
         if (description.empty()) description = "mapped with --port";
         list += comName(number) + "  " + (entry ? entry->path : std::string()) + "  " + description + "\n";
     }
-    writeText(outFd, list);
+    WriteText(outFd, list);
     return kExitOk;
 }
 
@@ -255,7 +246,7 @@ int RunHeadless(const Options& options, const RunIo& io, const PortEnvironment& 
 
         PortSetupResult built = BuildPortSetup(options, environment);
         if (!built.setup) {
-            writeText(io.err, "ostrel: " + built.error + "\n");
+            WriteText(io.err, "ostrel: " + built.error + "\n");
             return built.exitCode;
         }
         if (options.listPorts) return ListPorts(built.setup->map, io.out);
@@ -264,7 +255,7 @@ int RunHeadless(const Options& options, const RunIo& io, const PortEnvironment& 
         return session.run();
     } catch (const std::exception& e) {
         // Only the system running out of something (threads, fds) gets here.
-        writeText(io.err, std::string("ostrel: ") + e.what() + "\n");
+        WriteText(io.err, std::string("ostrel: ") + e.what() + "\n");
         return kExitOpenFailed;
     }
 }

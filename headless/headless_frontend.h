@@ -9,6 +9,8 @@
 // standard input. SIGINT and SIGTERM are blocked while it runs, in every
 // thread it starts. Returns the exit code (options.h).
 
+#include <string_view>
+
 #include "headless/options.h"
 #include "headless/port_setup.h"
 
@@ -21,6 +23,11 @@ struct RunIo {
 };
 
 int RunHeadless(const Options& options, const RunIo& io = {}, const PortEnvironment& environment = {});
+
+// Writes all of `message` to `fd`, blocking: for operator messages (standard
+// error, the port list, help). Gives up when the fd takes nothing, since
+// there is nowhere to report that.
+void WriteText(int fd, std::string_view message);
 
 // --list-ports: "COMn  PATH  DESCRIPTION" for every mapped port that opens,
 // in ascending COM order.

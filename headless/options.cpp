@@ -180,22 +180,22 @@ std::string validate(const RawOptions& raw, Options& o) {
             return fail("--duration", "'" + raw.duration + "' is not a positive number of seconds");
         o.durationSeconds = seconds;
     }
-    for (const auto& spec : raw.ports) {
-        const auto eq = spec.find('=');
+    for (const auto& text : raw.ports) {
+        const auto eq = text.find('=');
         PortMapping mapping;
-        if (eq == std::string::npos || eq + 1 == spec.size() ||
-            !parseComOrNumber(std::string_view(spec).substr(0, eq), mapping.number))
-            return fail("--port", "'" + spec + "' is not N=PATH with N from 1 to 64");
-        mapping.path = spec.substr(eq + 1);
+        if (eq == std::string::npos || eq + 1 == text.size() ||
+            !parseComOrNumber(std::string_view(text).substr(0, eq), mapping.number))
+            return fail("--port", "'" + text + "' is not N=PATH with N from 1 to 64");
+        mapping.path = text.substr(eq + 1);
         o.portMappings.push_back(std::move(mapping));
     }
-    for (const auto& spec : raw.virtuals) {
-        const auto eq = spec.find('=');
+    for (const auto& text : raw.virtuals) {
+        const auto eq = text.find('=');
         VirtualRequest request;
-        if (!parseComOrNumber(std::string_view(spec).substr(0, eq), request.number) ||
-            (eq != std::string::npos && eq + 1 == spec.size()))
-            return fail("--virtual", "'" + spec + "' is not N or N=LINKPATH with N from 1 to 64");
-        if (eq != std::string::npos) request.linkPath = spec.substr(eq + 1);
+        if (!parseComOrNumber(std::string_view(text).substr(0, eq), request.number) ||
+            (eq != std::string::npos && eq + 1 == text.size()))
+            return fail("--virtual", "'" + text + "' is not N or N=LINKPATH with N from 1 to 64");
+        if (eq != std::string::npos) request.linkPath = text.substr(eq + 1);
         o.virtualPorts.push_back(std::move(request));
     }
     if (!raw.demoPace.empty()) {

@@ -54,10 +54,10 @@ PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& en
     // Virtual ports carry numbers the operator chose, so they are placed
     // before discovery and paths take the lowest free numbers.
     for (const auto& request : options.virtualPorts) {
-        if (map.find(request.number))
-            return failure("--virtual: COM" + std::to_string(request.number) + " is already mapped to " +
-                               map.find(request.number)->path,
-                           kExitBadOption);
+        if (const platform::PortEntry* taken = map.find(request.number))
+            return failure(
+                "--virtual: COM" + std::to_string(request.number) + " is already mapped to " + taken->path,
+                kExitBadOption);
         const std::string link = request.linkPath.empty() ? RuntimeDirectory(environment) + "/ostrel-COM" +
                                                                 std::to_string(request.number)
                                                           : request.linkPath;

@@ -10,25 +10,20 @@ std::string comName(int number) {
     return "COM" + std::to_string(number);
 }
 
-// "ttyS3" gives 3; anything else -1.
-int legacyUartIndex(const std::string& name) {
-    if (name.size() <= 4 || name.compare(0, 4, "ttyS") != 0 || name.size() > 7) return -1;
-    int index = 0;
-    for (std::size_t i = 4; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9') return -1;
-        index = index * 10 + (name[i] - '0');
+// Why `number` cannot take a new mapping, or nothing when it can.
+std::optional<std::string> numberUnavailable(const PortMap& map, int number) {
+    if (number < 1 || number > kMaxComNumber) {
+        return comName(number) + " is out of range (COM1 to COM" + std::to_string(kMaxComNumber) + ")";
     }
-    return index;
+    if (const PortEntry* taken = map.find(number))
+        return comName(number) + " is already mapped to " + taken->path;
+    return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<std::string> PortMap::addExplicit(int number, const std::string& path) {
-    if (number < 1 || number > kMaxComNumber) {
-        return comName(number) + " is out of range (COM1 to COM" + std::to_string(kMaxComNumber) + ")";
-    }
-    if (const PortEntry* taken = find(number))
-        return comName(number) + " is already mapped to " + taken->path;
+    if (auto problem = numberUnavailable(*this, number)) return problem;
     if (path.empty()) return comName(number) + " needs a device path";
     if (auto other = numberOf(path)) return path + " is already mapped to " + comName(*other);
     entries_[number] = PortEntry{number, path, {}, nullptr};
@@ -38,11 +33,7 @@ std::optional<std::string> PortMap::addExplicit(int number, const std::string& p
 std::optional<std::string> PortMap::addVirtual(std::shared_ptr<VirtualPort> port) {
     if (!port) return std::string("no virtual port");
     const int number = port->comNumber();
-    if (number < 1 || number > kMaxComNumber) {
-        return comName(number) + " is out of range (COM1 to COM" + std::to_string(kMaxComNumber) + ")";
-    }
-    if (const PortEntry* taken = find(number))
-        return comName(number) + " is already mapped to " + taken->path;
+    if (auto problem = numberUnavailable(*this, number)) return problem;
     std::string description = "virtual port (" + port->slavePath() + ")";
     entries_[number] = PortEntry{number, port->linkPath(), std::move(description), std::move(port)};
     return std::nullopt;
@@ -53,9 +44,9 @@ void PortMap::addDiscovered(const std::vector<SerialDevice>& devices) {
     std::vector<const SerialDevice*> rest;
     for (const SerialDevice& device : devices) {
         if (numberOf(device.devicePath)) continue;
-        const int index = legacyUartIndex(device.name);
-        const int number = index + 1;
-        if (index >= 0 && number <= kMaxComNumber && !find(number)) {
+        const long index = legacyUartIndex(device.name);
+        const int number = index >= 0 && index < kMaxComNumber ? static_cast<int>(index) + 1 : 0;
+        if (number != 0 && !find(number)) {
             entries_[number] = PortEntry{number, device.devicePath, device.description, nullptr};
         } else {
             rest.push_back(&device);

@@ -40,8 +40,11 @@ std::pair<std::string, long> splitNumber(const std::string& name) {
 }
 
 bool isLegacyUartName(const std::string& name) {
-    const auto [prefix, number] = splitNumber(name);
-    return prefix == "ttyS" && number >= 0;
+    return legacyUartIndex(name) >= 0;
+}
+
+std::string genericDescription(const std::string& driver) {
+    return driver.empty() ? "serial port" : driver + " serial port";
 }
 
 // Names of the serial core's port types (include/uapi/linux/serial_core.h).
@@ -103,8 +106,7 @@ std::string usbDescription(const Ancestry& a) {
 
 std::string uartDescription(long type, const fs::path& classEntry, const std::string& driver) {
     std::string name = uartTypeName(type);
-    std::string text =
-        name.empty() ? (driver.empty() ? "serial port" : driver + " serial port") : name + " UART";
+    std::string text = name.empty() ? genericDescription(driver) : name + " UART";
     // The I/O port, "0x3F8"; memory-mapped UARTs show 0x0.
     if (auto port = readAttribute(classEntry / "port")) {
         char* end = nullptr;
@@ -127,6 +129,11 @@ bool discoveryOrder(const SerialDevice& a, const SerialDevice& b) {
 }
 
 }  // namespace
+
+long legacyUartIndex(const std::string& name) {
+    const auto [prefix, number] = splitNumber(name);
+    return prefix == "ttyS" ? number : -1;
+}
 
 std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot, const std::string& devRoot) {
     std::vector<SerialDevice> devices;
@@ -165,7 +172,7 @@ std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot, co
         } else if (uartType) {
             found.description = uartDescription(*uartType, classEntry, ancestry.driver);
         } else {
-            found.description = ancestry.driver.empty() ? "serial port" : ancestry.driver + " serial port";
+            found.description = genericDescription(ancestry.driver);
         }
         devices.push_back(std::move(found));
     }

@@ -16,6 +16,9 @@ struct SerialDevice {
     std::string description;  // "FTDI FT232R USB UART (0403:6001, serial A12345)", "16550A UART at 0x3f8"
 };
 
+// "ttyS3" gives 3; any other name -1.
+long legacyUartIndex(const std::string& name);
+
 // Sorted: ttyS* by number first, then the rest by name.
 std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot = "/sys",
                                                 const std::string& devRoot = "/dev");

@@ -92,9 +92,7 @@ void Transmitter::run(std::stop_token stop) {
             pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_.fd(), POLLIN, 0}};
             const int ready = ::poll(fds, 2, kPollIntervalMs);
             if (ready > 0 && (fds[1].revents & POLLIN)) wake_.drain();
-            if (ready > 0 && (fds[0].revents & POLLNVAL)) {
-                sawHangUp = true;
-            } else if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+            if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
                 // The next write tells: EIO when the line is gone; EAGAIN
                 // again means nobody will ever take the bytes.
                 sawHangUp = true;

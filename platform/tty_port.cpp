@@ -150,12 +150,16 @@ void TtyPort::closeFd() noexcept {
     lease_.reset();
 }
 
-void TtyPort::takeCounterBaseline() {
+std::optional<TtyPort::Counters> TtyPort::readCounters() const {
     serial_icounter_struct icount{};
-    haveCounters_ = retryIoctl(fd_.get(), TIOCGICOUNT, &icount) == 0;
-    if (haveCounters_) {
-        counters_ = Counters{icount.frame, icount.parity, icount.overrun, icount.brk, icount.buf_overrun};
-    }
+    if (retryIoctl(fd_.get(), TIOCGICOUNT, &icount) != 0) return std::nullopt;
+    return Counters{icount.frame, icount.parity, icount.overrun, icount.brk, icount.buf_overrun};
+}
+
+void TtyPort::takeCounterBaseline() {
+    const std::optional<Counters> now = readCounters();
+    haveCounters_ = now.has_value();
+    if (now) counters_ = *now;
 }
 
 std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
@@ -250,16 +254,13 @@ ReadOutcome TtyPort::read(std::span<std::uint8_t> out) {
 
 bool TtyPort::takeCountedLineErrors() {
     if (!haveCounters_) return false;
-    serial_icounter_struct icount{};
-    if (retryIoctl(fd_.get(), TIOCGICOUNT, &icount) != 0) {
+    const std::optional<Counters> now = readCounters();
+    if (!now) {
         if (errno == ENOTTY || errno == EINVAL) haveCounters_ = false;
         return false;
     }
-    const Counters now{icount.frame, icount.parity, icount.overrun, icount.brk, icount.buf_overrun};
-    const bool grew = now.frame != counters_.frame || now.parity != counters_.parity ||
-                      now.overrun != counters_.overrun || now.brk != counters_.brk ||
-                      now.bufOverrun != counters_.bufOverrun;
-    counters_ = now;
+    const bool grew = *now != counters_;
+    counters_ = *now;
     return grew;
 }
 

@@ -91,6 +91,7 @@ private:
     ParmrkDecoder decoder_;
     struct Counters {
         int frame = 0, parity = 0, overrun = 0, brk = 0, bufOverrun = 0;
+        bool operator==(const Counters&) const = default;
     } counters_;
     bool haveCounters_ = false;
     bool exclusive_ = false;     // opened by path: TIOCEXCL is ours to clear
@@ -99,6 +100,7 @@ private:
 
     void closeFd() noexcept;
     void takeCounterBaseline();
+    std::optional<Counters> readCounters() const;
 };
 
 }  // namespace ostrel::platform

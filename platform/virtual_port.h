@@ -39,7 +39,6 @@ public:
     Result<TtyPort> openPort();
 
 private:
-    VirtualPort() = default;
     int comNumber_ = 0;
     std::string linkPath_;
     PtyPair pair_;

@@ -85,7 +85,7 @@ int writeAll(int fd, std::span<const std::uint8_t> bytes) {
 
 CaptureFile::~CaptureFile() = default;
 
-bool CaptureFile::Start(const std::string& fileName, engine::TextSink& sink) {
+bool CaptureFile::Start(const std::string& fileName, engine::TextSink& sink, std::string* problem) {
     if (fileName.empty()) return false;
     if (active()) Stop(sink);
 
@@ -99,8 +99,10 @@ bool CaptureFile::Start(const std::string& fileName, engine::TextSink& sink) {
             std::lock_guard lock(mutex_);
             fileName_ = fileName;
         }
+        const std::string reason = fileProblem(fileName, error);
         sink.appendText(kFileInUse);
-        sink.appendText(engine::text::statusLine(fileProblem(fileName, error)));
+        sink.appendText(engine::text::statusLine(reason));
+        if (problem) *problem = reason;
         return false;
     }
     {

@@ -27,8 +27,10 @@ public:
     ~CaptureFile();  // closes a running capture without a message
 
     // Shows the name line, creates the file and shows the outcome. True when
-    // the capture runs. An empty name does nothing and returns false.
-    bool Start(const std::string& fileName, engine::TextSink& sink);
+    // the capture runs. An empty name does nothing and returns false. When
+    // the file cannot be created or locked, `problem` (if given) receives the
+    // reason shown in the status line, for example "cap.bin: permission denied".
+    bool Start(const std::string& fileName, engine::TextSink& sink, std::string* problem = nullptr);
     // Ends a running capture: closes the file and shows "Capture data ended".
     void Stop(engine::TextSink& sink);
     bool active() const;

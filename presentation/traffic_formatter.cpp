@@ -32,33 +32,25 @@ void TrafficFormatter::BeginTrafficLine(engine::TextSink& sink) {
 
 void TrafficFormatter::ShowTraffic(engine::TextSink& sink, const std::uint8_t* bytes, std::int32_t count) {
     if (count < 0 || (count > 0 && bytes == nullptr)) return;
-    const std::span<const std::uint8_t> chunk(bytes, static_cast<std::size_t>(count));
     const engine::DisplayFormat format = window_.displayFormat();
+    // None, or a value that names no format: nothing at all, not even the file.
+    if (format != engine::kDisplayHex && format != engine::kDisplayAscii && format != engine::kDisplayOff)
+        return;
+    const std::span<const std::uint8_t> chunk(bytes, static_cast<std::size_t>(count));
+    // A long chunk in HEX is not shown while a capture runs.
+    const bool suppressed = format == engine::kDisplayHex && count > kSuppressThreshold && capture_.active();
 
     // The file gets the bytes before the window shows them, so text that is
     // visible is always in the file already. A capture status line (a failed
     // write) follows the chunk's text rather than splitting the line.
     StringSink captureStatus;
-    switch (format) {
-        case engine::kDisplayHex:
-            if (count > kSuppressThreshold && capture_.active()) {
-                capture_.Write(chunk, captureStatus);
-                sink.appendText(kSuppressingDisplay);
-            } else {
-                const std::string text = FormatHex(chunk);
-                capture_.Write(chunk, captureStatus);
-                sink.appendText(text);
-            }
-            break;
-        case engine::kDisplayAscii:
-            capture_.Write(chunk, captureStatus);
-            sink.appendText(FormatAscii(chunk));
-            break;
-        case engine::kDisplayOff:
-            capture_.Write(chunk, captureStatus);
-            break;
-        default:  // none, or a value that names no format: nothing at all
-            return;
+    capture_.Write(chunk, captureStatus);
+    if (suppressed) {
+        sink.appendText(kSuppressingDisplay);
+    } else if (format == engine::kDisplayHex) {
+        sink.appendText(FormatHex(chunk));
+    } else if (format == engine::kDisplayAscii) {
+        sink.appendText(FormatAscii(chunk));
     }
     if (!captureStatus.empty()) sink.appendText(captureStatus.text());
 }

@@ -1,6 +1,5 @@
 #include "ui/cmainwin.h"
 
-#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -18,7 +17,6 @@ namespace ostrel::ui {
 
 namespace {
 
-const QColor kTrafficTextColour(0, 150, 0);
 const QColor kSendDataTextColour(0, 0, 255);
 
 }  // namespace
@@ -37,7 +35,6 @@ Cmainwin::~Cmainwin() {
     // join every worker while everything they use still exists.
     displayQueue_.close();
     engine_.ShutdownEngine();
-    state_.portOpen = false;
     modeWindowOwner_.reset();
     aboutWindowOwner_.reset();
 }
@@ -55,12 +52,7 @@ bool Cmainwin::Create(QString* error) {
     const BuiltDialog built = BuildDialog(*this, *load.dialog, maker);
     skin_ = std::make_unique<ControlSkin>(controls_, built.byId);
     traffic_ = qobject_cast<TrafficView*>(control(id::kTraffic));
-    for (const auto& [controlId, widget] : built.byId) {
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            const int commandId = controlId;
-            connect(button, &QAbstractButton::clicked, this, [this, commandId] { OnCommand(commandId); });
-        }
-    }
+    ConnectButtonClicks(built, *this, [this](int commandId) { OnCommand(commandId); });
     CenterOnScreen(*this);
     OnInitDialog();
     return true;
@@ -281,17 +273,15 @@ void Cmainwin::endModeWindow() {
 }
 
 void Cmainwin::OnTextColor() {
-    // Traffic in green; the send box's text in blue while it is enabled (the
-    // disabled state keeps the style's grey). Backgrounds stay the style's.
-    const auto colour = [](QWidget* widget, const QColor& text) {
-        if (!widget) return;
-        QPalette palette = widget->palette();
-        for (auto group : {QPalette::Active, QPalette::Inactive})
-            palette.setColor(group, QPalette::Text, text);
-        widget->setPalette(palette);
-    };
-    colour(control(id::kTraffic), kTrafficTextColour);
-    colour(control(id::kSendData), kSendDataTextColour);
+    // The send box's text in blue while it is enabled (the disabled state
+    // keeps the style's grey); its background stays the style's. The traffic
+    // window brings its own green on white (TrafficView).
+    auto* sendBox = control(id::kSendData);
+    if (!sendBox) return;
+    QPalette palette = sendBox->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::Text, kSendDataTextColour);
+    sendBox->setPalette(palette);
 }
 
 void Cmainwin::OnReceiveExit(const engine::ReceiveExitNotice& notice) {

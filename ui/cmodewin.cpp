@@ -1,6 +1,5 @@
 #include "ui/cmodewin.h"
 
-#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QDebug>
 
@@ -22,12 +21,7 @@ Cmodewin::Cmodewin(Cmainwin& mainWindow) : QWidget(nullptr), mainWindow_(&mainWi
     }
     const BuiltDialog built = BuildDialog(*this, *load.dialog);
     skin_ = std::make_unique<ControlSkin>(controls_, built.byId);
-    for (const auto& [controlId, widget] : built.byId) {
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            const int commandId = controlId;
-            connect(button, &QAbstractButton::clicked, this, [this, commandId] { OnCommand(commandId); });
-        }
-    }
+    ConnectButtonClicks(built, *this, [this](int commandId) { OnCommand(commandId); });
     CenterOnScreen(*this);
 }
 

@@ -2,6 +2,15 @@
 
 namespace ostrel::ui {
 
+namespace {
+
+// `index` when it names one of the control's entries, else -1 (no selection).
+int validSelection(const ControlState& control, int index) {
+    return index >= 0 && index < static_cast<int>(control.items.size()) ? index : -1;
+}
+
+}  // namespace
+
 std::string Describe(const ControlOp& op) {
     const std::string id = std::to_string(op.id);
     switch (op.kind) {
@@ -59,7 +68,7 @@ void ControlModel::apply(const ControlOp& op) {
             s.items.push_back(op.text);
             break;
         case ControlOp::Kind::Select:
-            s.selection = (op.index >= 0 && op.index < static_cast<int>(s.items.size())) ? op.index : -1;
+            s.selection = validSelection(s, op.index);
             break;
     }
     if (observer_) observer_(op);
@@ -72,8 +81,7 @@ void ControlModel::apply(const ControlOps& ops) {
 void ControlModel::selectFromOperator(int id, int index) {
     const auto it = controls_.find(id);
     if (it == controls_.end()) return;
-    ControlState& s = it->second;
-    s.selection = (index >= 0 && index < static_cast<int>(s.items.size())) ? index : -1;
+    it->second.selection = validSelection(it->second, index);
 }
 
 }  // namespace ostrel::ui

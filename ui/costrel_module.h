@@ -16,8 +16,6 @@ public:
     // Parses the whole command line (program path included) for the switch.
     explicit CostrelModule(const std::string& commandLine);
 
-    RegistrationSwitch registration() const { return registration_; }
-
     // After the main window is gone: handles the switch, if any, and returns
     // the exit code (0 when there is none or it succeeded).
     RegistrationOutcome RunSwitch(const std::string& entryDirectory, const std::string& executable) const;

@@ -1,5 +1,6 @@
 #include "ui/dialog_builder.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -142,6 +143,16 @@ QWidget* MakeDefaultWidget(const ControlTemplate& control, QWidget* parent) {
         }
     }
     return new QWidget(parent);
+}
+
+void ConnectButtonClicks(const BuiltDialog& built, QObject& receiver,
+                         const std::function<void(int)>& onClick) {
+    for (const auto& [controlId, widget] : built.byId) {
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            const int id = controlId;
+            QObject::connect(button, &QAbstractButton::clicked, &receiver, [onClick, id] { onClick(id); });
+        }
+    }
 }
 
 double CaptionFitFactor(const DialogTemplate& dialog, const BuiltDialog& built, const DialogUnits& units) {

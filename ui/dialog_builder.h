@@ -35,6 +35,11 @@ QWidget* MakeDefaultWidget(const ControlTemplate& control, QWidget* parent);
 // its title-bar flags (a close box only; always on top with WS_EX_TOPMOST).
 BuiltDialog BuildDialog(QWidget& window, const DialogTemplate& dialog, const WidgetMaker& maker = {});
 
+// Calls onClick(id) each time a button of `built` that has an id is clicked;
+// the connections end with `receiver`.
+void ConnectButtonClicks(const BuiltDialog& built, QObject& receiver,
+                         const std::function<void(int)>& onClick);
+
 // The factor by which the font's units must grow so that every caption of
 // `dialog` fits its control (1 when all fit).
 double CaptionFitFactor(const DialogTemplate& dialog, const BuiltDialog& built, const DialogUnits& units);

@@ -25,7 +25,6 @@ public:
     void set(std::size_t index, std::int64_t value);
     void pushBack(std::int64_t value);
     void assign(std::vector<std::int64_t> values);
-    void clear() { assign({}); }
 
     std::size_t memoryBytes() const;
 

@@ -74,7 +74,6 @@ public:
     // Replaces [position, position + removeCount) by `text`; out-of-range
     // values are clamped to the text.
     void replace(std::int64_t position, std::int64_t removeCount, std::string_view text);
-    void insert(std::int64_t position, std::string_view text) { replace(position, 0, text); }
     void erase(std::int64_t position, std::int64_t count) { replace(position, count, {}); }
     void append(std::string_view text) { replace(size(), 0, text); }
     void clear();

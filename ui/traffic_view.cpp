@@ -70,15 +70,6 @@ qint64 TrafficView::memoryBytes() const {
     return static_cast<qint64>(store_.memoryBytes());
 }
 
-void TrafficView::clear() {
-    store_.clear();
-    caret_ = anchor_ = 0;
-    topRow_ = 0;
-    preferredColumn_ = -1;
-    syncScrollBar();
-    viewport()->update();
-}
-
 void TrafficView::setCaretPosition(qint64 position) {
     setSelection(position, position);
 }

@@ -50,7 +50,6 @@ public:
     std::string text() const;  // the whole text (copies it)
     // Bytes of text. Note: this hides QWidget::size(); use QWidget::size() for pixels.
     qint64 size() const;
-    void clear();
     // Bytes of storage held for the text.
     qint64 memoryBytes() const;
     const TrafficTextStore& store() const { return store_; }

@@ -51,15 +51,11 @@ void TrafficView::replaceSelection(std::string_view latin1, Reveal reveal) {
 
     if (following) {
         topRow_ = maxTopRow();
-        syncScrollBar();
-    } else if (caretWasVisible) {
-        topRow_ = std::min(topRow_, maxTopRow());
-        ensureCaretVisible();
-        syncScrollBar();
     } else {
         topRow_ = std::min(topRow_, maxTopRow());
-        syncScrollBar();
+        if (caretWasVisible) ensureCaretVisible();
     }
+    syncScrollBar();
     if (reveal == Reveal::Caret) restartBlink();
     viewport()->update();
 }

@@ -16,6 +16,11 @@ bool isPrintableText(const QString& text) {
                        [](QChar c) { return c.unicode() >= 0x20 && c.unicode() != 0x7F; });
 }
 
+// A key that types its text: printable, and not a Control or Meta chord.
+bool typesText(const QKeyEvent* event) {
+    return isPrintableText(event->text()) && !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier));
+}
+
 }  // namespace
 
 // --- Keyboard ------------------------------------------------------------------
@@ -137,8 +142,7 @@ bool TrafficView::handleEditing(QKeyEvent* event) {
     } else if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab ||
                event->key() == Qt::Key_Escape) {
         // Kept from the dialog: Tab does not move the focus, Escape does not close.
-    } else if (isPrintableText(event->text()) &&
-               !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))) {
+    } else if (typesText(event)) {
         insertTyped(event->text());
     } else {
         return false;
@@ -169,9 +173,7 @@ bool TrafficView::wantsKey(QKeyEvent* event) const {
             break;
     }
     return event->matches(QKeySequence::Copy) || event->matches(QKeySequence::Cut) ||
-           event->matches(QKeySequence::Paste) || event->matches(QKeySequence::SelectAll) ||
-           (isPrintableText(event->text()) &&
-            !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)));
+           event->matches(QKeySequence::Paste) || event->matches(QKeySequence::SelectAll) || typesText(event);
 }
 
 void TrafficView::keyPressEvent(QKeyEvent* event) {

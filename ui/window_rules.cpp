@@ -166,9 +166,7 @@ std::optional<ModeChoice> ModeChoiceFor(int radioId) {
                                                         : ControlOp::uncheck(radio));
 
     // The flow reset and the caption come before the enables.
-    ControlOps before;
-    if (choice.mode == engine::kHalfDuplex || choice.mode == engine::kFullDuplex)
-        before.push_back(ControlOp::select(id::kFlowCombo, 0));
+    ControlOps before = OpenFlowResetOps(choice.mode);
     before.push_back(ControlOp::caption(id::kModeButton, ModeCaption(choice.mode)));
     main.insert(main.begin(), before.begin(), before.end());
     return choice;

@@ -62,7 +62,8 @@ int RadioForMode(engine::OperatingMode mode);
 // "DTE Emulation", "DCE Emulation", "Intercede", "Half Duplex", "Full Duplex".
 std::string ModeCaption(engine::OperatingMode mode);
 
-// Open COM, before reading the settings: 209 back to "None" in Half and Full Duplex.
+// 209 back to "None" in Half and Full Duplex: at Open COM before the settings
+// are read, and when one of those modes is chosen.
 ControlOps OpenFlowResetOps(engine::OperatingMode mode);
 // Open COM succeeded: caption "Close COM", the settings locked, the sending
 // controls enabled as the mode allows.
