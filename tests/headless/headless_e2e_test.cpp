@@ -156,6 +156,10 @@ TEST_F(HeadlessRun, FailedStartsPrintTheirLinesAndExitCodes) {
         std::string errorHas;
     };
     const std::string nothing = dir_ / "nothing";
+    const std::string fifo = dir_ / "unread.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string noReader = "*** Capturing to file: " + fifo + "\r\n\r\n*** File in use!!\r\n\r\n*** " +
+                                 fifo + ": no program reads this pipe ***\r\n";
     const std::string twice = "ostrel: --port: COM2 is already mapped to /dev/a\n";
     const Case table[] = {
         {{"--port", "9=" + pty_.slavePath, "--dte", "COM9"}, 1, openFailed, "ostrel: COM9: ", "busy"},
@@ -164,6 +168,12 @@ TEST_F(HeadlessRun, FailedStartsPrintTheirLinesAndExitCodes) {
         {{"--port", "2=/dev/a", "--port", "2=/dev/b"}, 2, "", twice, ""},
         // The capture file is opened before the port, which then stays closed.
         {{"--dte", pty_.slavePath, "--capture", capture}, 1, noFile, "ostrel: --capture: ", ""},
+        // A pipe that nobody reads must not hang the start.
+        {{"--dte", pty_.slavePath, "--capture", fifo},
+         1,
+         noReader,
+         "ostrel: --capture: ",
+         "no program reads"},
     };
     for (const Case& c : table) {
         SCOPED_TRACE(c.args.back());
