@@ -16,10 +16,29 @@ inline constexpr OperatingMode kIntercede = 2;
 inline constexpr OperatingMode kHalfDuplex = 3;
 inline constexpr OperatingMode kFullDuplex = 4;
 
+// Half Duplex and Full Duplex only listen: nothing is sent and flow control is off.
+constexpr bool ListensOnly(OperatingMode mode) {
+    return mode == kHalfDuplex || mode == kFullDuplex;
+}
+
 // Side index: indexes the channels and is the value of SendTarget.
 inline constexpr int kDteSide = 0;
 inline constexpr int kDceSide = 1;
 inline constexpr std::int32_t kNoSide = 2;  // PortSettings::side: this side has no port
+
+// Whether OpenSession opens `side` in `mode`: the emulations and Half Duplex
+// one side, Intercede and Full Duplex both.
+constexpr bool ModeUsesSide(OperatingMode mode, int side) {
+    switch (mode) {
+        case kDteEmulation:
+        case kHalfDuplex:
+            return side == kDteSide;
+        case kDceEmulation:
+            return side == kDceSide;
+        default:
+            return true;
+    }
+}
 
 // DisplayFormat values.
 using DisplayFormat = std::int32_t;

@@ -28,18 +28,6 @@ namespace {
 using namespace std::chrono;
 namespace text = engine::text;
 
-bool sideNeeded(engine::OperatingMode mode, int side) {
-    switch (mode) {
-        case engine::kDteEmulation:
-        case engine::kHalfDuplex:
-            return side == engine::kDteSide;
-        case engine::kDceEmulation:
-            return side == engine::kDceSide;
-        default:
-            return true;
-    }
-}
-
 std::string comName(int number) {
     return "COM" + std::to_string(number);
 }
@@ -98,13 +86,13 @@ private:
     engine::SessionConfig sessionConfig() {
         int dte = ports_.dte;
         int dce = ports_.dce;
-        if ((dte == 0 && sideNeeded(options_.mode, engine::kDteSide)) ||
-            (dce == 0 && sideNeeded(options_.mode, engine::kDceSide))) {
+        if ((dte == 0 && engine::ModeUsesSide(options_.mode, engine::kDteSide)) ||
+            (dce == 0 && engine::ModeUsesSide(options_.mode, engine::kDceSide))) {
             const engine::PortListing listing = engine::EnumeratePorts(ports_.map);
             if (dte == 0 && listing.dteSelection >= 0) dte = listing.table[listing.dteSelection];
             if (dce == 0 && listing.dceSelection >= 0) dce = listing.table[listing.dceSelection];
         }
-        const bool listening = options_.mode == engine::kHalfDuplex || options_.mode == engine::kFullDuplex;
+        const bool listening = engine::ListensOnly(options_.mode);
         engine::PortSettings line;
         line.baudRate = options_.baud;
         line.dataBits = options_.dataBits;

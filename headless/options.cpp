@@ -166,7 +166,7 @@ std::string validate(const RawOptions& raw, Options& o) {
         o.sends.push_back(std::move(decoded.text));
     }
     o.sendStdin = raw.sendStdin;
-    if (o.mode == kHalfDuplex || o.mode == kFullDuplex) {
+    if (ListensOnly(o.mode)) {
         const std::string reason = std::string(modeName(o.mode)) + " only listens; nothing can be sent";
         if (!o.sends.empty()) return fail("--send", reason);
         if (o.sendStdin) return fail("--send-stdin", reason);

@@ -107,7 +107,7 @@ engine::SessionConfig MainWindowCommands::configFromControls(engine::OperatingMo
     common.parity = valueAt(engine::kParityTable, controls_.selection(id::kParityCombo));
     common.dataBits = valueAt(engine::kDataBitsTable, controls_.selection(id::kDataBitsCombo));
     common.stopBits = valueAt(engine::kStopBitsTable, controls_.selection(id::kStopBitsCombo));
-    const bool listenOnly = mode == engine::kHalfDuplex || mode == engine::kFullDuplex;
+    const bool listenOnly = engine::ListensOnly(mode);
     common.flowControl = listenOnly ? engine::kFlowNone
                                     : valueAt(engine::kFlowControlTable, controls_.selection(id::kFlowCombo));
 

@@ -173,8 +173,7 @@ std::optional<ModeChoice> ModeChoiceFor(int radioId) {
 }
 
 ControlOps OpenFlowResetOps(OperatingMode mode) {
-    if (mode == engine::kHalfDuplex || mode == engine::kFullDuplex)
-        return {ControlOp::select(id::kFlowCombo, 0)};
+    if (engine::ListensOnly(mode)) return {ControlOp::select(id::kFlowCombo, 0)};
     return {};
 }
 
@@ -198,7 +197,7 @@ ControlOps OpenSucceededOps(OperatingMode mode) {
         default:
             break;
     }
-    if (mode != engine::kFullDuplex && mode != engine::kHalfDuplex)
+    if (!engine::ListensOnly(mode))
         ops.insert(ops.end(), {ControlOp::enable(id::kSendData), ControlOp::enable(id::kSend)});
     return ops;
 }
