@@ -63,7 +63,7 @@ public:
     const std::string& path() const { return pair_.slavePath; }
     // Writes everything, waiting for room; false if it could not within `timeout`.
     bool write(std::span<const std::uint8_t> bytes,
-               std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+               std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         return platform::test::writeAll(pair_.master.get(), bytes, timeout);
     }
     bool write(std::string_view text) { return write(bytesOf(text)); }

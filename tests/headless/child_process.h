@@ -29,10 +29,10 @@ public:
     pid_t pid() const { return pid_; }
 
     // Collects output until standard output holds `text` (true) or the time-out passes.
-    bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Waits for the exit; its code, or -1 when it did not end in time (then it is killed),
     // or 128 + the signal when a signal ended it.
-    int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
     void signal(int signo) const;
     int stdinFd() const { return stdin_.get(); }

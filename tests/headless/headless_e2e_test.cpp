@@ -200,7 +200,7 @@ TEST_F(HeadlessRun, AHangUpEndsTheRunWithExitCodeThreeWithoutSpinning) {
     ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
     std::this_thread::sleep_for(300ms);  // a stretch of idle running, part of the CPU measure
     pty_.master.reset();                 // the other end goes away
-    EXPECT_EQ(child->waitExit(3s), 3);
+    EXPECT_EQ(child->waitExit(10s), 3);
     EXPECT_EQ(child->output(),
               std::string(kPortOn) + "\r\n*** COM7 disconnected ***\r\n" + std::string(kPortOff));
     EXPECT_LT(child->cpuTime(), 400ms);

@@ -46,7 +46,7 @@ inline BareMaster openBareMaster() {
 
 // Polls `condition` every 2 ms until it holds or `timeout` passes.
 inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -57,7 +57,7 @@ inline bool waitUntil(const std::function<bool()>& condition,
 
 // Writes everything to a non-blocking fd, waiting for POLLOUT; false on error or time-out.
 inline bool writeAll(int fd, std::span<const std::uint8_t> bytes,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::size_t done = 0;
     while (done < bytes.size()) {

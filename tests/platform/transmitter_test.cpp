@@ -45,12 +45,15 @@ TEST_F(TransmitterTest, OneMebibyteQueuedBeforeAnyReadArrivesCompleteAndInOrder)
     }
     EXPECT_LT(transmitter.written(), kTotal / 4);
     EXPECT_GT(transmitter.queued(), kTotal / 2);
+    // A slow worker may already have crossed the low-water mark once while
+    // the queue was still filling; draining the rest must cross it again.
+    const int callsWhileFilling = lowWaterCalls.load();
 
     const std::vector<std::uint8_t> received = readFd(pair_.master.get(), kTotal, std::chrono::seconds(10));
     ASSERT_EQ(received.size(), kTotal);
     EXPECT_TRUE(received == data) << "bytes arrived changed or out of order";
     EXPECT_TRUE(waitUntil([&] { return transmitter.queued() == 0 && transmitter.written() == kTotal; }));
-    EXPECT_TRUE(waitUntil([&] { return lowWaterCalls.load() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return lowWaterCalls.load() > callsWhileFilling; }));
     EXPECT_FALSE(transmitter.failed());
 }
 

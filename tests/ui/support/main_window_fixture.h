@@ -31,7 +31,7 @@ public:
     FarEnd();
     const std::string& path() const { return pair_.slavePath; }
     // Writes everything; false when it could not within the deadline.
-    bool write(std::string_view bytes, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool write(std::string_view bytes, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Reads until `count` bytes came or the deadline passed; the GUI keeps running meanwhile.
     std::string read(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Closes the master: the port's side of the line hangs up.
@@ -47,7 +47,7 @@ inline constexpr int kMainWindowIds[] = {201, 202, 203, 204, 205, 206, 207, 208,
 
 // Runs the GUI loop until `condition` holds or `timeout` passes.
 bool waitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds timeout = std::chrono::seconds(5));
+             std::chrono::milliseconds timeout = std::chrono::seconds(20));
 // Runs the GUI loop for queued calls (a few rounds, no waiting for time).
 void processQueued();
 
@@ -76,7 +76,8 @@ protected:
     // The traffic window's text once everything queued has been applied.
     std::string traffic();
     // Waits until the traffic window's text contains `text`.
-    bool waitForTraffic(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitForTraffic(const std::string& text,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // What Close COM leaves: its caption back, the settings unlocked, the
     // sending controls disabled and no port open.
     void expectSessionClosed();
