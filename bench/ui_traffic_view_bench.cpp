@@ -1,7 +1,7 @@
 // Figures for the traffic view at size: the cost of a 10 KiB append as the
 // text grows to 1 GiB (one endless line, and ordinary HEX lines), memory per
 // MiB shown, and at 256 MiB the time to paint a frame, map a click, type,
-// copy a 1 MiB selection and re-wrap after a resize.
+// copy a 1 MiB selection, copy everything and re-wrap after a resize.
 //
 // Usage: ui_traffic_view_bench [max MiB, default 1024]. Runs on the offscreen
 // platform unless QT_QPA_PLATFORM says otherwise.
@@ -112,6 +112,8 @@ void measureAtSize(TrafficView& view) {
 
     const double selectAll = timeEach(20, [&] { view.selectAll(); });
     std::printf("    select all:                           %10.3f us\n", selectAll);
+    const double copyAll = timeEach(1, [&] { view.copy(); });
+    std::printf("    copy everything:                      %10.1f ms\n", copyAll / 1000);
 
     const QSize size = view.QWidget::size();  // size() alone is the text size
     const auto resizeStart = Clock::now();

@@ -183,17 +183,6 @@ TEST_F(TrafficViewTest, ArrowsHomeEndAndShiftMoveTheCaret) {
     EXPECT_EQ(view.selectedText(), view.text());
 }
 
-TEST_F(TrafficViewTest, AScrolledBackViewStaysWhereTheOperatorLeftIt) {
-    for (int i = 0; i < 300; ++i) view.appendText("\r\n0x30 0x31");
-    view.scrollToRow(10);
-    for (int i = 0; i < 50; ++i) view.appendText("\r\n0x32");
-    EXPECT_EQ(view.firstVisibleRow(), 10);
-    EXPECT_EQ(view.caretPosition(), view.size());
-    view.scrollToRow(view.rowCount());
-    view.appendText("\r\nmore");
-    EXPECT_TRUE(view.isShowingEnd());
-}
-
 TEST_F(TrafficViewTest, LongLinesWrapAtTheWidth) {
     view.appendText(std::string(1000, 'x'));
     EXPECT_EQ(view.rowCount(), 13);
