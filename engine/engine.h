@@ -23,6 +23,7 @@
 
 #include "engine/port_channel.h"
 #include "engine/session_types.h"
+#include "engine/string_sink.h"
 #include "engine/window_link.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -107,6 +108,7 @@ private:
     std::atomic<bool> ready_{false};
     WindowLink* link_ = nullptr;
     TrafficPresenter* presenter_ = nullptr;
+    StringSink chunkText_;  // the pump's text for one chunk, kept for its storage
     std::array<PortChannel, 2> channels_;
     std::array<std::atomic<std::int64_t>, 2> lastTake_{};  // pump's last-take time per side
     std::atomic<std::uint64_t> nextThreadId_{1};

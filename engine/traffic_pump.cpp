@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/status_text.h"
+#include "engine/string_sink.h"
 
 namespace ostrel::engine {
 
@@ -96,11 +97,16 @@ void Engine::takeChunk(int side, std::int64_t& last, std::span<std::uint8_t, kCh
     const OperatingMode mode = link_->mode();
     // Relay first: the far port never waits for the display.
     if (mode == kIntercede) WritePort(1 - side, {chunk.data(), count});
+    // The line start, the marker and the chunk's text go to the window as one
+    // append, so that a status line from a receive thread cannot split them.
+    StringSink& text = chunkText_;
+    text.clear();
     if (newLine && link_->displayFormat() != kDisplayOff) {
-        presenter_->BeginTrafficLine(*link_);
-        link_->appendText(directionMarker(mode, side));
+        presenter_->BeginTrafficLine(text);
+        text.appendText(directionMarker(mode, side));
     }
-    presenter_->ShowTraffic(*link_, chunk.data(), static_cast<std::int32_t>(count));
+    presenter_->ShowTraffic(text, chunk.data(), static_cast<std::int32_t>(count));
+    if (!text.empty()) link_->appendText(text.text());
 }
 
 bool Engine::WritePort(int side, std::span<const std::uint8_t> bytes) {

@@ -6,7 +6,7 @@
 
 #include "engine/session_types.h"
 #include "engine/status_text.h"
-#include "presentation/string_sink.h"
+#include "engine/string_sink.h"
 
 namespace ostrel::presentation {
 
@@ -19,7 +19,7 @@ std::vector<std::uint8_t> OnSendText(std::string_view text, engine::Engine& engi
         hex ? ParseHexText(text) : std::vector<std::uint8_t>(text.begin(), text.end());
 
     // The echo's pieces are gathered first and appended as one piece of text.
-    StringSink echo;
+    engine::StringSink echo;
     presenter.BeginTrafficLine(echo);
     echo.appendText(window.sendTarget() == engine::kToDte ? engine::text::kToDteMarker
                                                           : engine::text::kToDceMarker);

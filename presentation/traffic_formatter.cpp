@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "engine/session_types.h"
+#include "engine/string_sink.h"
 #include "presentation/capture_file.h"
-#include "presentation/string_sink.h"
 
 namespace ostrel::presentation {
 
@@ -43,7 +43,7 @@ void TrafficFormatter::ShowTraffic(engine::TextSink& sink, const std::uint8_t* b
     // The file gets the bytes before the window shows them, so text that is
     // visible is always in the file already. A capture status line (a failed
     // write) follows the chunk's text rather than splitting the line.
-    StringSink captureStatus;
+    engine::StringSink captureStatus;
     capture_.Write(chunk, captureStatus);
     if (suppressed) {
         sink.appendText(kSuppressingDisplay);

@@ -84,7 +84,18 @@ private:
 struct ShownEntry {
     enum Kind { LineStart, Text, Chunk, Status } kind;
     std::string data;  // the text, or the chunk's bytes
+    int append = 0;    // which call of appendText brought it (counted from 1)
 };
+
+// The test presenter writes its records into the text the pump gives it, so
+// they reach the link in the order and in the appends the pump makes them:
+// kLineStartCode is a line start, kChunkCode + 4 length bytes + bytes a chunk.
+inline constexpr std::string_view kLineStartCode =
+    "\x01"
+    "L";
+inline constexpr std::string_view kChunkCode =
+    "\x01"
+    "C";
 
 class TestLink : public WindowLink {
     template <typename F>
@@ -110,19 +121,44 @@ public:
     void postReceiveExit(const ReceiveExitNotice& notice) override {
         locked([&] { notices_.push_back(notice); });
     }
-    void appendText(std::string_view text) override { record({ShownEntry::Text, std::string(text)}); }
-    void appendStatusText(std::string_view text) override { record({ShownEntry::Status, std::string(text)}); }
+    void appendText(std::string_view text) override {
+        locked([&] {
+            ++appends_;
+            while (!text.empty()) {
+                if (text.starts_with(kLineStartCode)) {
+                    recordLocked({ShownEntry::LineStart, {}});
+                    text.remove_prefix(kLineStartCode.size());
+                } else if (text.starts_with(kChunkCode)) {
+                    std::uint32_t length = 0;
+                    text.copy(reinterpret_cast<char*>(&length), sizeof length, kChunkCode.size());
+                    text.remove_prefix(kChunkCode.size() + sizeof length);
+                    recordLocked({ShownEntry::Chunk, std::string(text.substr(0, length))});
+                    text.remove_prefix(length);
+                } else {
+                    // Plain text up to the next code (a stray code byte goes with it).
+                    const std::size_t plain = std::min(text.find('\x01', 1), text.size());
+                    recordLocked({ShownEntry::Text, std::string(text.substr(0, plain))});
+                    text.remove_prefix(plain);
+                }
+            }
+        });
+    }
+    void appendStatusText(std::string_view text) override {
+        locked([&] {
+            ++appends_;
+            recordLocked({ShownEntry::Status, std::string(text)});
+        });
+    }
 
     // While deferred, data-ready notices are counted but do not wake the pump.
     void deferPump(bool defer) {
         deferred_.store(defer);
         if (!defer && engine_ != nullptr) engine_->SignalPump();
     }
-    void record(ShownEntry entry) {
-        locked([&] {
-            if (entry.kind == ShownEntry::Chunk) chunkBytes_ += entry.data.size();
-            entries_.push_back(std::move(entry));
-        });
+    void recordLocked(ShownEntry entry) {
+        if (entry.kind == ShownEntry::Chunk) chunkBytes_ += entry.data.size();
+        entry.append = appends_;
+        entries_.push_back(std::move(entry));
     }
 
     std::vector<ShownEntry> entries() const {
@@ -155,24 +191,26 @@ private:
     std::vector<ReceiveExitNotice> notices_;
     std::vector<int> dataReady_;
     std::size_t chunkBytes_ = 0;
+    int appends_ = 0;
 };
 
-// Records line starts and chunks into the TestLink it was made for; an
-// optional hook gets each chunk on the pump (to make it slow, or to pass it on
-// through a DisplayQueue as a front end does).
+// Writes line starts and chunks, coded for the TestLink, into the text it is
+// given; an optional hook gets each chunk on the pump (to make it slow, or to
+// pass it on through a DisplayQueue as a front end does).
 class TestPresenter : public TrafficPresenter {
 public:
-    explicit TestPresenter(TestLink& link) : link_(link) {}
-    void BeginTrafficLine(TextSink&) override { link_.record({ShownEntry::LineStart, {}}); }
-    void ShowTraffic(TextSink&, const std::uint8_t* bytes, std::int32_t count) override {
+    void BeginTrafficLine(TextSink& sink) override { sink.appendText(kLineStartCode); }
+    void ShowTraffic(TextSink& sink, const std::uint8_t* bytes, std::int32_t count) override {
         const std::string chunk(reinterpret_cast<const char*>(bytes), count);
         if (hook_) hook_(chunk);
-        link_.record({ShownEntry::Chunk, chunk});
+        const auto length = static_cast<std::uint32_t>(chunk.size());
+        std::string coded(kChunkCode);
+        coded.append(reinterpret_cast<const char*>(&length), sizeof length);
+        sink.appendText(coded + chunk);
     }
     void setShowHook(std::function<void(std::string_view chunk)> hook) { hook_ = std::move(hook); }
 
 private:
-    TestLink& link_;
     std::function<void(std::string_view)> hook_;
 };
 
@@ -254,7 +292,7 @@ protected:
     std::atomic<std::int64_t> fakeNow{1000};
     DisplayQueue display;  // for a show hook that plays a front end
     TestLink link;
-    TestPresenter presenter{link};
+    TestPresenter presenter;
     std::unique_ptr<Engine> engine;
 };
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "engine/engine.h"
 #include "engine_test_support.h"
 
@@ -34,6 +36,12 @@ TEST_P(PumpMarkers, ChunkIsShownAfterTheMarkerOfItsModeAndSide) {
     EXPECT_TRUE(chunks[0].startsLine);
     EXPECT_EQ(chunks[0].marker, c.marker);
     EXPECT_EQ(chunks[0].bytes, "hello");
+    // The line start, the marker and the text come in one append, so that a
+    // status line from a receive thread cannot fall between them.
+    std::set<int> appends;
+    for (const auto& entry : link.entries())
+        if (entry.kind != ShownEntry::Status) appends.insert(entry.append);
+    EXPECT_EQ(appends.size(), 1u);
 
     // Only Intercede relays, and only to the other side.
     const int other = 1 - c.side;

@@ -7,16 +7,18 @@
 
 #include "engine/window_link.h"
 
-namespace ostrel::presentation {
+namespace ostrel::engine {
 
-class StringSink : public engine::TextSink {
+class StringSink : public TextSink {
 public:
     void appendText(std::string_view text) override { text_.append(text); }
     const std::string& text() const { return text_; }
     bool empty() const { return text_.empty(); }
+    // Empties the text but keeps its storage for the next use.
+    void clear() { text_.clear(); }
 
 private:
     std::string text_;
 };
 
-}  // namespace ostrel::presentation
+}  // namespace ostrel::engine
