@@ -90,12 +90,8 @@ struct ShownEntry {
 // The test presenter writes its records into the text the pump gives it, so
 // they reach the link in the order and in the appends the pump makes them:
 // kLineStartCode is a line start, kChunkCode + 4 length bytes + bytes a chunk.
-inline constexpr std::string_view kLineStartCode =
-    "\x01"
-    "L";
-inline constexpr std::string_view kChunkCode =
-    "\x01"
-    "C";
+inline constexpr std::string_view kLineStartCode = "\001L";
+inline constexpr std::string_view kChunkCode = "\001C";
 
 class TestLink : public WindowLink {
     template <typename F>
