@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/termios2_config.h"
 
@@ -119,6 +120,24 @@ int enableErrorMarks(int fd, bool& marking) {
     if (const int error = getTermios(fd, back)) return error;
     marking = (back.c_iflag & PARMRK) && !(back.c_iflag & ISTRIP);
     return 0;
+}
+
+static_assert(sizeof(termios2) <= sizeof(SavedTermios::bytes));
+
+SavedTermios saveTermios(int fd) {
+    SavedTermios saved;
+    termios2 t{};
+    if (getTermios(fd, t) != 0) return saved;
+    std::memcpy(saved.bytes, &t, sizeof t);
+    saved.valid = true;
+    return saved;
+}
+
+void restoreTermios(int fd, const SavedTermios& saved) {
+    if (!saved.valid) return;
+    termios2 t{};
+    std::memcpy(&t, saved.bytes, sizeof t);
+    setTermios(fd, t);
 }
 
 }  // namespace ostrel::platform::detail

@@ -40,4 +40,17 @@ int applyLineSettings(int fd, const LineRequest& request, LineReadBack& readBack
 // whether PARMRK is in effect afterwards.
 int enableErrorMarks(int fd, bool& marking);
 
+// A port's whole termios2 as it was found, so that closing the port can put
+// it back (a console or a getty's line is not left raw). Opaque here: only
+// termios2.cpp knows the kernel's struct.
+struct SavedTermios {
+    alignas(8) unsigned char bytes[64] = {};
+    bool valid = false;
+};
+
+// Reads the port's termios2; `valid` is false when it cannot be read.
+SavedTermios saveTermios(int fd);
+// Puts a saved termios2 back at once (nothing when it is not valid).
+void restoreTermios(int fd, const SavedTermios& saved);
+
 }  // namespace ostrel::platform::detail

@@ -80,6 +80,7 @@ Result<TtyPort> TtyPort::open(const std::string& path) {
     port.pseudo_ = detectPseudoTerminal(port.fd_.get());
 
     // The tty may have been left cooked, echoing or with flow control on.
+    port.found_ = detail::saveTermios(port.fd_.get());
     if (!setRawMode(port.fd_.get())) return lastError("tcsetattr", path);
     bool marking = false;
     if (const int error = detail::enableErrorMarks(port.fd_.get(), marking)) {
@@ -125,6 +126,7 @@ TtyPort& TtyPort::operator=(TtyPort&& other) noexcept {
         haveCounters_ = other.haveCounters_;
         exclusive_ = std::exchange(other.exclusive_, false);
         rs485Enabled_ = std::exchange(other.rs485Enabled_, false);
+        found_ = std::exchange(other.found_, {});
         lease_ = std::move(other.lease_);
     }
     return *this;
@@ -141,6 +143,8 @@ void TtyPort::closeFd() noexcept {
             ::ioctl(fd_.get(), TIOCSRS485, &rs485);
             rs485Enabled_ = false;
         }
+        detail::restoreTermios(fd_.get(), found_);
+        found_.valid = false;
         // The exclusive flag outlives the fd that set it: clear it first.
         if (exclusive_) ::ioctl(fd_.get(), TIOCNXCL);
         fd_.reset();  // also releases the flock

@@ -15,6 +15,7 @@
 #include "platform/line_settings.h"
 #include "platform/parmrk_decoder.h"
 #include "platform/sys_error.h"
+#include "platform/termios2_config.h"
 #include "platform/unique_fd.h"
 
 namespace ostrel::platform {
@@ -29,7 +30,8 @@ class TtyPort {
 public:
     // Opens a device path: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, refuses
     // non-ttys, flock(LOCK_EX|LOCK_NB) then TIOCEXCL. Raw mode is set, DTR and
-    // RTS are dropped, and pending input and output are flushed.
+    // RTS are dropped, and pending input and output are flushed. The termios
+    // the device had is put back when the port closes.
     static Result<TtyPort> open(const std::string& path);
     // Checks that `path` could be opened as a port now (a tty that nobody
     // holds exclusively) without changing anything on it: no settings, no
@@ -42,7 +44,7 @@ public:
 
     TtyPort(TtyPort&&) noexcept;
     TtyPort& operator=(TtyPort&&) noexcept;
-    ~TtyPort();  // TIOCNXCL, then close
+    ~TtyPort();  // the termios found at open put back, TIOCNXCL, then close
 
     // Applies the settings (termios2 with BOTHER for the rate). Returns one
     // phrase per setting that could not be applied exactly, for example
@@ -94,8 +96,9 @@ private:
         bool operator==(const Counters&) const = default;
     } counters_;
     bool haveCounters_ = false;
-    bool exclusive_ = false;     // opened by path: TIOCEXCL is ours to clear
-    bool rs485Enabled_ = false;  // RS-485 mode switched on by configure()
+    bool exclusive_ = false;      // opened by path: TIOCEXCL is ours to clear
+    bool rs485Enabled_ = false;   // RS-485 mode switched on by configure()
+    detail::SavedTermios found_;  // the termios before open() changed it
     std::shared_ptr<void> lease_;
 
     void closeFd() noexcept;

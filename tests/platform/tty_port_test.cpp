@@ -121,7 +121,7 @@ TEST(TtyPortOpen, ARegularFileOrAMissingPathIsRefused) {
               "/dev/ostrel-no-such-port: no such device");
 }
 
-TEST_F(TtyPortTest, ACookedTtyIsLeftAsItWasByTheProbeAndOpensRawWithTheInputThatWaitedDiscarded) {
+TEST_F(TtyPortTest, ACookedTtyOpensRawWithTheInputThatWaitedDiscardedAndIsLeftAsItWasByProbeAndClose) {
     // Someone left the slave cooked, echoing, translating, with input waiting.
     UniqueFd plain = openPlain();
     ASSERT_TRUE(plain.valid());
@@ -143,13 +143,26 @@ TEST_F(TtyPortTest, ACookedTtyIsLeftAsItWasByTheProbeAndOpensRawWithTheInputThat
 
     ASSERT_TRUE(test::waitUntil([&] { return pendingInput(pty_.master.get()) >= 5; }));
     test::pendingText(pty_.master.get());  // the cooked tty's echo
-    TtyPort port = openSlave();
-    // The waiting input is gone; no line buffering, CR translation, signals, case change or echo.
-    const std::string text = "ab\rC\x03\x13\x04";
-    ASSERT_TRUE(writeAll(pty_.master.get(), text));
-    EXPECT_EQ(readText(port, text.size()), text);
-    pollfd p{pty_.master.get(), POLLIN, 0};
-    EXPECT_EQ(::poll(&p, 1, 100), 0) << "the port echoed: " << test::pendingText(pty_.master.get());
+    const std::optional<test::KernelRates> rates = test::kernelRates(plain.get());
+    ASSERT_TRUE(rates.has_value());
+    {
+        TtyPort port = openSlave();
+        // The waiting input is gone; no line buffering, CR translation, signals, case change or echo.
+        const std::string text = "ab\rC\x03\x13\x04";
+        ASSERT_TRUE(writeAll(pty_.master.get(), text));
+        EXPECT_EQ(readText(port, text.size()), text);
+        pollfd p{pty_.master.get(), POLLIN, 0};
+        EXPECT_EQ(::poll(&p, 1, 100), 0) << "the port echoed: " << test::pendingText(pty_.master.get());
+        port.configure(LineSettings{12345, 7, 2, 2, 2});
+    }
+    // Closed, the tty has its own settings back, the rate included.
+    ASSERT_EQ(::tcgetattr(plain.get(), &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(test::kernelRates(plain.get())->output, rates->output);
+    EXPECT_EQ(test::kernelRates(plain.get())->input, rates->input);
 }
 
 TEST_F(TtyPortTest, PurgeDiscardsPendingInput) {
