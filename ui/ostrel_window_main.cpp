@@ -3,12 +3,14 @@
 #include "ui/ostrel_window_main.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 #include <optional>
 
 #include "engine/engine.h"
 #include "headless/demo_devices.h"
+#include "headless/event_sources.h"
 #include "headless/port_setup.h"
 #include "ui/cmainwin.h"
 #include "ui/costrel_module.h"
@@ -50,6 +52,10 @@ StartChoices startChoicesFrom(const headless::Options& options, const headless::
 int RunWindow(int argc, char* argv[], const headless::Options& options) {
     initOstrelResources();
     const CostrelModule module(JoinCommandLine(argc, argv));
+    // SIGINT and SIGTERM (Ctrl+C in the terminal, a logout) end the run as
+    // "Exit" does, so the ports are closed and their settings put back. They
+    // are blocked before Qt or the engine start a thread.
+    headless::TerminationSignals terminationSignals;
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ostrel"));
@@ -91,6 +97,10 @@ int RunWindow(int argc, char* argv[], const headless::Options& options) {
             window.OnCapture();
             window.setCaptureDialog({});
         }
+        QSocketNotifier onSignal(terminationSignals.fd(), QSocketNotifier::Read);
+        QObject::connect(&onSignal, &QSocketNotifier::activated, &window, [&terminationSignals, &window] {
+            if (terminationSignals.take() != 0) window.OnExit();
+        });
         if (options.durationSeconds) {
             QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000), &window,
                                [&window] { window.OnExit(); });

@@ -1,11 +1,13 @@
 // The real ostrel program with its windows on a virtual X server: the demo
 // line opened in Intercede shows traffic, the windows are shown and grabbed,
-// "Exit" ends the run with code 0, "/RegServer" and "-unregserver" act after
+// "Exit" and SIGTERM end the run with code 0, "/RegServer" and "-unregserver" act after
 // the window has closed, and a display that cannot be reached falls back to
 // the headless front end.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QImage>
@@ -15,6 +17,8 @@
 #include <sstream>
 
 #include "headless/child_process.h"
+#include "platform/pty_pair.h"
+#include "platform/pty_test_support.h"
 #include "platform/temp_dir.h"
 
 namespace ostrel::ui {
@@ -82,6 +86,40 @@ TEST_F(WindowProgram, RunsTheDemoInTheWindowsAndRegistersAfterTheWindowCloses) {
     ChildProcess again(OSTREL_BINARY, {"--demo", "--duration", "0.5", "-unregserver"}, environment());
     EXPECT_EQ(again.waitExit(15s), 0) << again.errors();
     EXPECT_FALSE(fs::exists(entry()));
+}
+
+TEST_F(WindowProgram, SigtermEndsTheRunAsExitDoesAndLeavesThePortAsItWas) {
+    if (!startServer()) GTEST_SKIP() << "no virtual X server (" << kXvfb << ") to show the windows on";
+    platform::Result<platform::PtyPair> opened = platform::openPtyPair();
+    ASSERT_TRUE(opened.ok());
+    platform::PtyPair pty = std::move(opened).value();
+    // The port is found cooked, as a terminal line is.
+    termios cooked{};
+    ASSERT_EQ(::tcgetattr(pty.slave.get(), &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(::tcsetattr(pty.slave.get(), TCSANOW, &cooked), 0);
+    pty.slave.reset();
+
+    const std::string capture = dir / "capture.bin";
+    ChildProcess program(OSTREL_BINARY,
+                         {"--port", "7=" + pty.slavePath, "--dte", "COM7", "--capture", capture},
+                         environment({"OSTREL_AUTO_OPEN=1"}));
+    ASSERT_TRUE(program.started());
+    // Once the port is open the bytes reach the capture file.
+    ASSERT_TRUE(platform::test::waitUntil([&] {
+        platform::test::writeAll(pty.master.get(), std::string("ping"));
+        std::error_code ec;
+        return fs::file_size(capture, ec) >= 4 && !ec;
+    })) << program.errors();
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.waitExit(15s), 0) << program.errors();
+
+    platform::UniqueFd slave(::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(slave.valid());
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave.get(), &after), 0);
+    EXPECT_EQ(after.c_lflag, cooked.c_lflag) << "the port was left raw";
+    EXPECT_EQ(after.c_iflag, cooked.c_iflag);
 }
 
 TEST_F(WindowProgram, ADisplayThatCannotBeReachedFallsBackToHeadless) {
