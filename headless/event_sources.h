@@ -12,8 +12,9 @@
 
 namespace ostrel::headless {
 
-// Blocks SIGINT and SIGTERM in the calling thread, so that every thread
-// started afterwards has them blocked too, and reads them from a signalfd.
+// Blocks SIGINT, SIGTERM and SIGHUP (the terminal went away) in the calling
+// thread, so that every thread started afterwards has them blocked too, and
+// reads them from a signalfd.
 // Construct it before any thread starts. The destructor takes signals still
 // pending and restores the previous mask.
 class TerminationSignals {

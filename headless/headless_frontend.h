@@ -4,10 +4,10 @@
 //
 // RunHeadless runs on the calling thread, which plays the main window's UI
 // thread: it opens the session as Open COM does, runs the sends, and then
-// waits in poll() for SIGINT/SIGTERM (signalfd), the end of --duration,
-// posted notices (receive exit, output failure) and, with --send-stdin,
-// standard input. SIGINT and SIGTERM are blocked while it runs, in every
-// thread it starts. Returns the exit code (options.h).
+// waits in poll() for SIGINT/SIGTERM/SIGHUP (signalfd), the end of
+// --duration, posted notices (receive exit, output failure) and, with
+// --send-stdin, standard input. The three signals are blocked while it runs,
+// in every thread it starts. Returns the exit code (options.h).
 
 #include <string_view>
 

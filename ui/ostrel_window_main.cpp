@@ -52,9 +52,10 @@ StartChoices startChoicesFrom(const headless::Options& options, const headless::
 int RunWindow(int argc, char* argv[], const headless::Options& options) {
     initOstrelResources();
     const CostrelModule module(JoinCommandLine(argc, argv));
-    // SIGINT and SIGTERM (Ctrl+C in the terminal, a logout) end the run as
-    // "Exit" does, so the ports are closed and their settings put back. They
-    // are blocked before Qt or the engine start a thread.
+    // SIGINT, SIGTERM and SIGHUP (Ctrl+C in the terminal, a logout, the
+    // terminal closed) end the run as "Exit" does, so the ports are closed and
+    // their settings put back. They are blocked before Qt or the engine start
+    // a thread.
     headless::TerminationSignals terminationSignals;
 
     QApplication application(argc, argv);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -117,16 +118,19 @@ TEST_F(HeadlessRun, SendReachesTheLineAndIsEchoed) {
     EXPECT_EQ(child->waitExit(), 0);
 }
 
-TEST_F(HeadlessRun, SigtermClosesThePortAndExitsZero) {
-    auto child = start({"--dte", pty_.slavePath});
-    ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
-    child->signal(SIGTERM);
-    EXPECT_EQ(child->waitExit(), 0);
-    EXPECT_EQ(child->output(), std::string(kPortOn) + std::string(kPortOff));
-    // The port is free again: another exclusive open succeeds.
-    platform::UniqueFd again(::open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
-    ASSERT_TRUE(again.valid());
-    EXPECT_EQ(::flock(again.get(), LOCK_EX | LOCK_NB), 0);
+TEST_F(HeadlessRun, TerminationSignalsCloseThePortAndExitZero) {
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signo));
+        auto child = start({"--dte", pty_.slavePath});
+        ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+        child->signal(signo);
+        EXPECT_EQ(child->waitExit(), 0);
+        EXPECT_EQ(child->output(), std::string(kPortOn) + std::string(kPortOff));
+        // The port is free again: another exclusive open succeeds.
+        platform::UniqueFd again(::open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        ASSERT_TRUE(again.valid());
+        EXPECT_EQ(::flock(again.get(), LOCK_EX | LOCK_NB), 0);
+    }
 }
 
 TEST_F(HeadlessRun, StandardInputAtEndDoesNotEndTheSession) {
