@@ -15,9 +15,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QRadioButton>
-#include <QStyle>
-#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -36,6 +33,7 @@
 #include "engine/engine.h"
 #include "platform/port_map.h"
 #include "platform/pty_pair.h"
+#include "support/click_widget.h"
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
 #include "ui/control_ids.h"
@@ -44,6 +42,7 @@
 namespace {
 
 using namespace ostrel;
+using ui::test::clickWidget;
 using Clock = std::chrono::steady_clock;
 constexpr double kMiB = 1024.0 * 1024.0;
 
@@ -152,18 +151,6 @@ struct Lateness {
         return s;
     }
 };
-
-bool clickWidget(QWidget* widget) {
-    if (!widget) return false;
-    QPoint at = widget->rect().center();
-    if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
-        QStyleOptionButton option;
-        option.initFrom(radio);
-        at = radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, radio).center();
-    }
-    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at);
-    return true;
-}
 
 double timeMs(const std::function<void()>& work) {
     const auto start = Clock::now();

@@ -5,9 +5,6 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
-#include <QRadioButton>
-#include <QStyle>
-#include <QStyleOptionButton>
 #include <QTest>
 #include <stdexcept>
 
@@ -49,18 +46,6 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
 void processQueued() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-bool clickWidget(QWidget* widget) {
-    if (!widget) return false;
-    QPoint at = widget->rect().center();
-    if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
-        QStyleOptionButton option;
-        option.initFrom(radio);
-        at = radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, radio).center();
-    }
-    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at);
-    return true;
 }
 
 void MainWindowFixture::TearDown() {

@@ -17,6 +17,7 @@
 #include "engine/engine.h"
 #include "platform/port_map.h"
 #include "platform/pty_pair.h"
+#include "support/click_widget.h"
 #include "ui/caboutbox.h"
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
@@ -50,10 +51,6 @@ bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = std::chrono::seconds(20));
 // Runs the GUI loop for queued calls (a few rounds, no waiting for time).
 void processQueued();
-
-// Clicks a widget as the operator would: a button in its middle, a radio on
-// its indicator. False when the widget is missing.
-bool clickWidget(QWidget* widget);
 
 class MainWindowFixture : public ::testing::Test {
 protected:
