@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 
@@ -57,6 +58,9 @@ int RunWindow(int argc, char* argv[], const headless::Options& options) {
     // their settings put back. They are blocked before Qt or the engine start
     // a thread.
     headless::TerminationSignals terminationSignals;
+    // A capture into a pipe whose reader has gone must give EPIPE (reported
+    // as a failed capture write), not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ostrel"));

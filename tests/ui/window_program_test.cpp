@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "headless/child_process.h"
 #include "platform/pty_pair.h"
@@ -120,6 +122,34 @@ TEST_F(WindowProgram, SigtermEndsTheRunAsExitDoesAndLeavesThePortAsItWas) {
     ASSERT_EQ(::tcgetattr(slave.get(), &after), 0);
     EXPECT_EQ(after.c_lflag, cooked.c_lflag) << "the port was left raw";
     EXPECT_EQ(after.c_iflag, cooked.c_iflag);
+}
+
+TEST_F(WindowProgram, ACaptureIntoAPipeWhoseReaderLeavesDoesNotEndTheProgram) {
+    if (!startServer()) GTEST_SKIP() << "no virtual X server (" << kXvfb << ") to show the windows on";
+    platform::Result<platform::PtyPair> opened = platform::openPtyPair();
+    ASSERT_TRUE(opened.ok());
+    platform::PtyPair pty = std::move(opened).value();
+    const std::string pipe = dir / "capture.pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    platform::UniqueFd reader(::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader.valid());
+
+    ChildProcess program(OSTREL_BINARY, {"--port", "7=" + pty.slavePath, "--dte", "COM7", "--capture", pipe},
+                         environment({"OSTREL_AUTO_OPEN=1"}));
+    ASSERT_TRUE(program.started());
+    std::string captured;
+    ASSERT_TRUE(platform::test::waitUntil([&] {
+        platform::test::writeAll(pty.master.get(), std::string("ping"));
+        captured += platform::test::pendingText(reader.get());
+        return captured.find("ping") != std::string::npos;
+    })) << program.errors();
+    reader.reset();  // the reader goes; the next capture write meets a pipe without one
+    for (int i = 0; i < 20; ++i) {
+        platform::test::writeAll(pty.master.get(), std::string("pong"));
+        std::this_thread::sleep_for(10ms);
+    }
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.waitExit(15s), 0) << program.errors();
 }
 
 TEST_F(WindowProgram, ADisplayThatCannotBeReachedFallsBackToHeadless) {
