@@ -5,8 +5,12 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "engine/engine.h"
@@ -95,7 +99,7 @@ int RunWindow(int argc, char* argv[], const headless::Options& options) {
         window.show();
         window.raise();
         window.activateWindow();
-        // --capture starts a capture at once; --duration presses "Exit" in time.
+        // --capture starts a capture at once.
         if (!options.captureFile.empty()) {
             const std::string file = options.captureFile;
             window.setCaptureDialog([file] { return file; });
@@ -106,9 +110,30 @@ int RunWindow(int argc, char* argv[], const headless::Options& options) {
         QObject::connect(&onSignal, &QSocketNotifier::activated, &window, [&terminationSignals, &window] {
             if (terminationSignals.take() != 0) window.OnExit();
         });
+        // --duration presses "Exit" at a steady-clock deadline. A timer takes
+        // at most INT_MAX ms (about 24.8 days) and a coarse one may fire a
+        // little early, so it is re-armed until the deadline has passed.
+        QTimer durationTimer;
+        durationTimer.setSingleShot(true);
         if (options.durationSeconds) {
-            QTimer::singleShot(static_cast<int>(*options.durationSeconds * 1000), &window,
-                               [&window] { window.OnExit(); });
+            using std::chrono::steady_clock;
+            const steady_clock::time_point deadline =
+                steady_clock::now() + std::chrono::duration_cast<steady_clock::duration>(
+                                          std::chrono::duration<double>(*options.durationSeconds));
+            const auto armTowardsDeadline = [&durationTimer, deadline] {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
+                durationTimer.start(static_cast<int>(
+                    std::clamp<std::int64_t>(left.count(), 0, std::numeric_limits<int>::max())));
+            };
+            QObject::connect(&durationTimer, &QTimer::timeout, &window,
+                             [&window, deadline, armTowardsDeadline] {
+                                 if (steady_clock::now() >= deadline)
+                                     window.OnExit();
+                                 else
+                                     armTowardsDeadline();
+                             });
+            armTowardsDeadline();
         }
         ScreenshotMode screenshots(window);
         screenshots.startFromEnvironment();
