@@ -67,24 +67,17 @@ std::int32_t Engine::OpenSession(const SessionConfig& config) {
     openNotes_.clear();
     openErrors_.clear();
 
-    switch (config.mode) {
-        case kDteEmulation:
-        case kHalfDuplex:
-            if (config.dte.side == kNoSide) return kStatusFailed;
-            return openSide(kDteSide, config.dte);
-        case kDceEmulation:
-            if (config.dce.side == kNoSide) return kStatusFailed;
-            return openSide(kDceSide, config.dce);
-        default: {  // Intercede, Full Duplex: DTE side first, the DCE side whatever it gave
-            const bool skipDte = config.dte.side == kNoSide;
-            const bool skipDce = config.dce.side == kNoSide;
-            if (skipDte && skipDce) return kStatusFailed;
-            std::int32_t result = kStatusOk;
-            if (!skipDte && openSide(kDteSide, config.dte) != kStatusOk) result = kStatusFailed;
-            if (!skipDce && openSide(kDceSide, config.dce) != kStatusOk) result = kStatusFailed;
-            return result;
-        }
+    // The sides the mode uses, DTE first; with two, the DCE side is opened
+    // whatever the DTE side gave. A side without a port is skipped.
+    bool anyOpened = false;
+    std::int32_t result = kStatusOk;
+    for (const int side : {kDteSide, kDceSide}) {
+        const PortSettings& settings = side == kDteSide ? config.dte : config.dce;
+        if (!ModeUsesSide(config.mode, side) || settings.side == kNoSide) continue;
+        anyOpened = true;
+        if (openSide(side, settings) != kStatusOk) result = kStatusFailed;
     }
+    return anyOpened ? result : kStatusFailed;
 }
 
 std::int32_t Engine::openSide(int side, const PortSettings& settings) {
@@ -120,7 +113,7 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
 
     auto opened = ports_.open(number);
     if (!opened) {
-        openErrors_.push_back("COM" + std::to_string(number) + ": " + opened.error().describe());
+        openErrors_.push_back(platform::comName(number) + ": " + opened.error().describe());
         return kStatusFailed;  // the channel stays Failed: open flag set, no port
     }
     platform::TtyPort tty = std::move(opened).value();
@@ -149,7 +142,7 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         channel.receiveThread = std::jthread(
             [this, &channel, threadId](std::stop_token stop) { ReceiveThread(stop, channel, threadId); });
     } catch (const std::system_error& error) {
-        openErrors_.push_back("COM" + std::to_string(number) + ": " + error.what());
+        openErrors_.push_back(platform::comName(number) + ": " + error.what());
         ClosePort(channel);
         channel.open.store(true);  // Failed, as for a port that did not open
         return kStatusFailed;

@@ -18,7 +18,7 @@ PortListing EnumeratePorts(const platform::PortMap& ports) {
         if (ports.probe(entry.number)) continue;
         listing.table[listing.count] = static_cast<std::uint8_t>(entry.number);
         ++listing.count;
-        listing.texts.push_back("COM" + std::to_string(entry.number));
+        listing.texts.push_back(platform::comName(entry.number));
     }
     if (listing.count >= 2) {
         listing.dteSelection = 0;

@@ -1,5 +1,7 @@
 #include "engine/status_text.h"
 
+#include "platform/port_map.h"
+
 namespace ostrel::engine::text {
 
 std::string statusLine(std::string_view what) {
@@ -10,11 +12,11 @@ std::string statusLine(std::string_view what) {
 }
 
 std::string disconnected(int portNumber) {
-    return statusLine("COM" + std::to_string(portNumber) + " disconnected");
+    return statusLine(platform::comName(portNumber) + " disconnected");
 }
 
 std::string settingNote(int portNumber, std::string_view what) {
-    return statusLine("COM" + std::to_string(portNumber) + ": " + std::string(what));
+    return statusLine(platform::comName(portNumber) + ": " + std::string(what));
 }
 
 }  // namespace ostrel::engine::text

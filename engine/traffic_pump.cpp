@@ -127,7 +127,7 @@ std::int32_t Engine::WriteToSide(std::span<const std::uint8_t> bytes, std::strin
 std::string Engine::describeWriteFailure(int side) {
     PortChannel& channel = channels_[side];
     std::lock_guard lock(channel.mutex);
-    const std::string name = "COM" + std::to_string(channel.portNumber);
+    const std::string name = platform::comName(channel.portNumber);
     if (channel.open.load() && channel.transmitter && channel.transmitter->failed())
         return name + " refused the data";
     if (channel.portNumber > 0) return name + " is not open";

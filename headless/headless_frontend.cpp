@@ -28,10 +28,6 @@ namespace {
 using namespace std::chrono;
 namespace text = engine::text;
 
-std::string comName(int number) {
-    return "COM" + std::to_string(number);
-}
-
 class Session {
 public:
     Session(const Options& options, const RunIo& io, PortSetup& ports, TerminationSignals& signals)
@@ -219,7 +215,8 @@ int ListPorts(const platform::PortMap& ports, int outFd) {
         const platform::PortEntry* entry = ports.find(number);
         std::string description = entry ? entry->description : std::string();
         if (description.empty()) description = "mapped with --port";
-        list += comName(number) + "  " + (entry ? entry->path : std::string()) + "  " + description + "\n";
+        list += platform::comName(number) + "  " + (entry ? entry->path : std::string()) + "  " +
+                description + "\n";
     }
     WriteText(outFd, list);
     return kExitOk;

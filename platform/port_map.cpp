@@ -4,11 +4,11 @@
 
 namespace ostrel::platform {
 
-namespace {
-
 std::string comName(int number) {
     return "COM" + std::to_string(number);
 }
+
+namespace {
 
 // Why `number` cannot take a new mapping, or nothing when it can.
 std::optional<std::string> numberUnavailable(const PortMap& map, int number) {

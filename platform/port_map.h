@@ -19,6 +19,9 @@ namespace ostrel::platform {
 
 inline constexpr int kMaxComNumber = 64;
 
+// The name every text gives a port: "COM" and its number.
+std::string comName(int number);
+
 struct PortEntry {
     int number = 0;
     std::string path;                          // device path, or the link path of a virtual port
