@@ -4,7 +4,6 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace ostrel::platform {

@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdlib>

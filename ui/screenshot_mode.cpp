@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
 
 #include "ui/caboutbox.h"
 #include "ui/cmainwin.h"

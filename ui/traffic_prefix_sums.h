@@ -12,7 +12,6 @@ namespace ostrel::ui {
 
 class PrefixSums {
 public:
-    std::size_t size() const { return values_.size(); }
     std::int64_t value(std::size_t index) const { return values_[index]; }
     std::int64_t total() const { return total_; }
 

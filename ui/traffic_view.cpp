@@ -237,7 +237,9 @@ void TrafficView::paintEvent(QPaintEvent* event) {
 // One row: the selection's background, the text in the text colour, the
 // selected part again in the highlight colour, and boxes for control bytes.
 void TrafficView::paintRow(QPainter& painter, const TextRow& row, int y, std::string& buffer) const {
-    buffer = store_.read(row.start, row.end - row.start);
+    buffer.clear();  // the caller's buffer keeps its storage from row to row
+    store_.visit(row.start, row.end - row.start,
+                 [&buffer](const char* data, std::size_t length) { buffer.append(data, length); });
     QString shown(static_cast<qsizetype>(buffer.size()), Qt::Uninitialized);
     QChar* out = shown.data();
     for (std::size_t i = 0; i < buffer.size(); ++i) {

@@ -72,7 +72,6 @@ public:
     qint64 rowCount() const { return store_.rowCount(); }
     qint64 firstVisibleRow() const { return topRow_; }
     int visibleRows() const { return visibleRows_; }  // rows that fit entirely
-    qreal charWidth() const { return charWidth_; }
     int rowHeight() const { return rowHeight_; }
     // A point inside the row of `position`, on the left edge of its character
     // cell: clicking there puts the caret at `position`.
