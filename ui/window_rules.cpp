@@ -1,10 +1,30 @@
 #include "ui/window_rules.h"
 
+#include <span>
+
 #include "ui/control_ids.h"
 
 namespace ostrel::ui {
 
 using engine::OperatingMode;
+
+namespace {
+
+constexpr int kDisplayRadios[] = {id::kHex, id::kAscii, id::kOff};
+constexpr int kSendTargetRadios[] = {id::kToDte, id::kToDce};
+// The line settings and the mode button: locked while the ports are open.
+constexpr int kSettingControls[] = {id::kBaudList,      id::kDteList,       id::kDceList,   id::kParityCombo,
+                                    id::kDataBitsCombo, id::kStopBitsCombo, id::kFlowCombo, id::kModeButton};
+
+// One radio of a group checked, then the others of the group unchecked.
+ControlOps markOnly(int chosen, std::span<const int> group) {
+    ControlOps ops{ControlOp::check(chosen)};
+    for (const int radio : group)
+        if (radio != chosen) ops.push_back(ControlOp::uncheck(radio));
+    return ops;
+}
+
+}  // namespace
 
 const std::vector<std::string>& BaudRateEntries() {
     static const std::vector<std::string> entries{"9600", "19200", "38400", "57600", "115200"};
@@ -56,22 +76,14 @@ ControlOps InitDialogOps(const engine::PortListing& ports) {
 std::optional<DisplayChoice> DisplayChoiceFor(int commandId) {
     switch (commandId) {
         case id::kHex:
-            return DisplayChoice{
-                {ControlOp::check(id::kHex), ControlOp::uncheck(id::kAscii), ControlOp::uncheck(id::kOff)},
-                engine::kDisplayHex};
+            return DisplayChoice{markOnly(id::kHex, kDisplayRadios), engine::kDisplayHex};
         case id::kAscii:
-            return DisplayChoice{
-                {ControlOp::check(id::kAscii), ControlOp::uncheck(id::kHex), ControlOp::uncheck(id::kOff)},
-                engine::kDisplayAscii};
+            return DisplayChoice{markOnly(id::kAscii, kDisplayRadios), engine::kDisplayAscii};
         case id::kOff:
-            return DisplayChoice{
-                {ControlOp::check(id::kOff), ControlOp::uncheck(id::kHex), ControlOp::uncheck(id::kAscii)},
-                engine::kDisplayOff};
+            return DisplayChoice{markOnly(id::kOff, kDisplayRadios), engine::kDisplayOff};
         case id::kDisplayNoneCommand:
             // Format 0 shows the same mark as OFF.
-            return DisplayChoice{
-                {ControlOp::check(id::kOff), ControlOp::uncheck(id::kHex), ControlOp::uncheck(id::kAscii)},
-                engine::kDisplayNone};
+            return DisplayChoice{markOnly(id::kOff, kDisplayRadios), engine::kDisplayNone};
         default:
             return std::nullopt;
     }
@@ -80,11 +92,9 @@ std::optional<DisplayChoice> DisplayChoiceFor(int commandId) {
 std::optional<SendTargetChoice> SendTargetChoiceFor(int commandId) {
     switch (commandId) {
         case id::kToDte:
-            return SendTargetChoice{{ControlOp::check(id::kToDte), ControlOp::uncheck(id::kToDce)},
-                                    engine::kToDte};
+            return SendTargetChoice{markOnly(id::kToDte, kSendTargetRadios), engine::kToDte};
         case id::kToDce:
-            return SendTargetChoice{{ControlOp::check(id::kToDce), ControlOp::uncheck(id::kToDte)},
-                                    engine::kToDce};
+            return SendTargetChoice{markOnly(id::kToDce, kSendTargetRadios), engine::kToDce};
         default:
             return std::nullopt;
     }
@@ -179,17 +189,18 @@ ControlOps OpenFlowResetOps(OperatingMode mode) {
 
 ControlOps OpenSucceededOps(OperatingMode mode) {
     ControlOps ops{ControlOp::caption(id::kOpenClose, std::string(kCloseCaption))};
-    for (int control : {id::kBaudList, id::kDteList, id::kDceList, id::kParityCombo, id::kDataBitsCombo,
-                        id::kStopBitsCombo, id::kFlowCombo, id::kModeButton})
-        ops.push_back(ControlOp::disable(control));
+    for (const int control : kSettingControls) ops.push_back(ControlOp::disable(control));
+    const auto enableAndMark = [&ops](int radio) {
+        ops.push_back(ControlOp::enable(radio));
+        const ControlOps marks = markOnly(radio, kSendTargetRadios);
+        ops.insert(ops.end(), marks.begin(), marks.end());
+    };
     switch (mode) {
         case engine::kDteEmulation:
-            ops.insert(ops.end(), {ControlOp::enable(id::kToDte), ControlOp::check(id::kToDte),
-                                   ControlOp::uncheck(id::kToDce)});
+            enableAndMark(id::kToDte);
             break;
         case engine::kDceEmulation:
-            ops.insert(ops.end(), {ControlOp::enable(id::kToDce), ControlOp::check(id::kToDce),
-                                   ControlOp::uncheck(id::kToDte)});
+            enableAndMark(id::kToDce);
             break;
         case engine::kIntercede:
             ops.insert(ops.end(), {ControlOp::enable(id::kToDte), ControlOp::enable(id::kToDce)});
@@ -204,9 +215,7 @@ ControlOps OpenSucceededOps(OperatingMode mode) {
 
 ControlOps CloseComOps() {
     ControlOps ops{ControlOp::caption(id::kOpenClose, std::string(kOpenCaption))};
-    for (int control : {id::kBaudList, id::kDteList, id::kDceList, id::kParityCombo, id::kDataBitsCombo,
-                        id::kStopBitsCombo, id::kFlowCombo, id::kModeButton})
-        ops.push_back(ControlOp::enable(control));
+    for (const int control : kSettingControls) ops.push_back(ControlOp::enable(control));
     for (int control : {id::kToDte, id::kToDce, id::kSendData, id::kSend})
         ops.push_back(ControlOp::disable(control));
     return ops;
