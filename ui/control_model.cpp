@@ -32,10 +32,8 @@ std::string Describe(const ControlOp& op) {
     return "?";
 }
 
-void ControlModel::declare(int id, std::string caption) {
-    ControlState state;
-    state.caption = std::move(caption);
-    controls_[id] = std::move(state);
+void ControlModel::declare(int id) {
+    controls_[id] = ControlState{};
 }
 
 const ControlState& ControlModel::state(int id) const {
@@ -50,19 +48,14 @@ void ControlModel::apply(const ControlOp& op) {
     ControlState& s = it->second;
     switch (op.kind) {
         case ControlOp::Kind::Enable:
-            s.enabled = true;
-            break;
         case ControlOp::Kind::Disable:
-            s.enabled = false;
-            break;
+        case ControlOp::Kind::SetCaption:
+            break;  // the widget alone shows these
         case ControlOp::Kind::Check:
             s.checked = true;
             break;
         case ControlOp::Kind::Uncheck:
             s.checked = false;
-            break;
-        case ControlOp::Kind::SetCaption:
-            s.caption = op.text;
             break;
         case ControlOp::Kind::AddItem:
             s.items.push_back(op.text);

@@ -1,8 +1,9 @@
 #pragma once
-// The state of a window's controls by id, without any toolkit: enabled, check
-// mark, caption, list or combo entries and selection. Every change that a
-// command makes is a ControlOp; a window applies a command's ops in order and
-// its skin mirrors each applied op onto the widget with that id.
+// The controls of a window by id, without any toolkit. Every change that a
+// command makes (enable, disable, check, caption, entries, selection) is a
+// ControlOp; a window applies a command's ops in order and its skin mirrors
+// each applied op onto the widget with that id. The model keeps what the
+// commands read back: check marks, list or combo entries and selections.
 //
 // Threading: used on the UI thread only.
 
@@ -14,9 +15,7 @@
 namespace ostrel::ui {
 
 struct ControlState {
-    bool enabled = true;
     bool checked = false;
-    std::string caption;
     std::vector<std::string> items;
     int selection = -1;  // -1: no selection
 };
@@ -48,12 +47,11 @@ class ControlModel {
 public:
     using Observer = std::function<void(const ControlOp&)>;
 
-    // Makes `id` known with its template caption; every control starts enabled.
-    void declare(int id, std::string caption = {});
+    // Makes `id` known: unchecked, no entries, no selection.
+    void declare(int id);
     bool has(int id) const { return controls_.count(id) != 0; }
     // The state of a declared control; a default state for any other id.
     const ControlState& state(int id) const;
-    bool enabled(int id) const { return state(id).enabled; }
     bool checked(int id) const { return state(id).checked; }
     int selection(int id) const { return state(id).selection; }
 

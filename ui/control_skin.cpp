@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QRadioButton>
@@ -10,21 +9,10 @@
 
 namespace ostrel::ui {
 
-namespace {
-
-QString captionOf(QWidget* widget) {
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
-    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
-    if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
-    return {};
-}
-
-}  // namespace
-
 ControlSkin::ControlSkin(ControlModel& model, std::map<int, QWidget*> widgets)
     : model_(model), widgets_(std::move(widgets)) {
     for (const auto& [id, widget] : widgets_) {
-        model_.declare(id, captionOf(widget).toStdString());
+        model_.declare(id);
         const int controlId = id;
         if (auto* list = qobject_cast<QListWidget*>(widget)) {
             connections_.push_back(
