@@ -74,6 +74,19 @@ struct SessionConfig {
     PortSettings dce;
 };
 
+// A session as Open COM fills it: both sides with the same line settings and
+// their ports, and no flow control in the modes that only listen.
+constexpr SessionConfig MakeSessionConfig(OperatingMode mode, PortSettings line, std::uint8_t dtePort,
+                                          std::uint8_t dcePort) {
+    if (ListensOnly(mode)) line.flowControl = kFlowNone;
+    SessionConfig config{mode, line, line};
+    config.dte.side = kDteSide;
+    config.dte.portNumber = dtePort;
+    config.dce.side = kDceSide;
+    config.dce.portNumber = dcePort;
+    return config;
+}
+
 // Settings tables: position in the list or combo box to the value stored.
 // The baud table has two entries more than the list offers.
 inline constexpr std::array<std::uint32_t, 7> kBaudRateTable{9600,   19200,  38400, 57600,

@@ -88,23 +88,14 @@ private:
             if (dte == 0 && listing.dteSelection >= 0) dte = listing.table[listing.dteSelection];
             if (dce == 0 && listing.dceSelection >= 0) dce = listing.table[listing.dceSelection];
         }
-        const bool listening = engine::ListensOnly(options_.mode);
         engine::PortSettings line;
         line.baudRate = options_.baud;
         line.dataBits = options_.dataBits;
         line.parity = options_.parity;
         line.stopBits = options_.stopBits;
-        line.flowControl = listening ? engine::kFlowNone : options_.flow;
-
-        engine::SessionConfig config;
-        config.mode = options_.mode;
-        config.dte = line;
-        config.dte.side = engine::kDteSide;
-        config.dte.portNumber = static_cast<std::uint8_t>(dte);
-        config.dce = line;
-        config.dce.side = engine::kDceSide;
-        config.dce.portNumber = static_cast<std::uint8_t>(dce);
-        return config;
+        line.flowControl = options_.flow;
+        return engine::MakeSessionConfig(options_.mode, line, static_cast<std::uint8_t>(dte),
+                                         static_cast<std::uint8_t>(dce));
     }
 
     // The front-end thread's message loop. Returns the exit code.

@@ -102,24 +102,13 @@ engine::SessionConfig MainWindowCommands::configFromControls(engine::OperatingMo
         if (position < 0 || position >= static_cast<int>(state_.portNumbers.size())) return 0;
         return state_.portNumbers[static_cast<std::size_t>(position)];
     };
-    engine::PortSettings common;
-    common.baudRate = valueAt(engine::kBaudRateTable, controls_.selection(id::kBaudList));
-    common.parity = valueAt(engine::kParityTable, controls_.selection(id::kParityCombo));
-    common.dataBits = valueAt(engine::kDataBitsTable, controls_.selection(id::kDataBitsCombo));
-    common.stopBits = valueAt(engine::kStopBitsTable, controls_.selection(id::kStopBitsCombo));
-    const bool listenOnly = engine::ListensOnly(mode);
-    common.flowControl = listenOnly ? engine::kFlowNone
-                                    : valueAt(engine::kFlowControlTable, controls_.selection(id::kFlowCombo));
-
-    engine::SessionConfig config;
-    config.mode = mode;
-    config.dte = common;
-    config.dte.side = engine::kDteSide;
-    config.dte.portNumber = portAt(id::kDteList);
-    config.dce = common;
-    config.dce.side = engine::kDceSide;
-    config.dce.portNumber = portAt(id::kDceList);
-    return config;
+    engine::PortSettings line;
+    line.baudRate = valueAt(engine::kBaudRateTable, controls_.selection(id::kBaudList));
+    line.parity = valueAt(engine::kParityTable, controls_.selection(id::kParityCombo));
+    line.dataBits = valueAt(engine::kDataBitsTable, controls_.selection(id::kDataBitsCombo));
+    line.stopBits = valueAt(engine::kStopBitsTable, controls_.selection(id::kStopBitsCombo));
+    line.flowControl = valueAt(engine::kFlowControlTable, controls_.selection(id::kFlowCombo));
+    return engine::MakeSessionConfig(mode, line, portAt(id::kDteList), portAt(id::kDceList));
 }
 
 void MainWindowCommands::OpenCom() {
