@@ -68,7 +68,7 @@ public:
         for (const std::string& line : options_.sends) send(line);
 
         const int code = loop();
-        if (sessionOpen_) closeSession();
+        closeSession();  // however the loop ended, a hang-up included
         return finish(code);
     }
 
@@ -130,7 +130,6 @@ private:
                     if (const auto* exit = std::get_if<engine::ReceiveExitNotice>(&notice)) {
                         // A late notice from a session closed before is not ours to act on.
                         if (!engine_.IsCurrentReceiveThread(exit->threadId)) continue;
-                        closeSession();
                         return kExitHangUp;
                     }
                     if (std::holds_alternative<OutputFailed>(notice)) return kExitOk;  // finish() reports it
@@ -157,7 +156,6 @@ private:
     void closeSession() {
         engine_.CloseAllPorts();
         window_.appendStatusText(text::kPortOff);
-        sessionOpen_ = false;
     }
 
     int finish(int code) {
@@ -184,7 +182,6 @@ private:
     presentation::TrafficFormatter formatter_;
     engine::Engine engine_;         // shut down before everything above goes away
     std::optional<DemoLine> demo_;  // stopped before the engine and the ports go away
-    bool sessionOpen_ = true;
 };
 
 }  // namespace
