@@ -1,6 +1,5 @@
 #include "headless/port_setup.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -38,9 +37,7 @@ int resolveSide(platform::PortMap& map, const char* option, const std::string& v
 }  // namespace
 
 std::string RuntimeDirectory(const PortEnvironment& environment) {
-    if (!environment.runtimeDir.empty()) return environment.runtimeDir;
-    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) return dir;
-    return "/tmp";
+    return environment.runtimeDir.empty() ? platform::runtimeDirectory() : environment.runtimeDir;
 }
 
 PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& environment) {
@@ -56,10 +53,10 @@ PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& en
     for (const auto& request : options.virtualPorts) {
         if (const platform::PortEntry* taken = map.find(request.number))
             return failure(
-                "--virtual: COM" + std::to_string(request.number) + " is already mapped to " + taken->path,
+                "--virtual: " + platform::comName(request.number) + " is already mapped to " + taken->path,
                 kExitBadOption);
-        const std::string link = request.linkPath.empty() ? RuntimeDirectory(environment) + "/ostrel-COM" +
-                                                                std::to_string(request.number)
+        const std::string link = request.linkPath.empty() ? platform::defaultLinkPath(
+                                                                request.number, RuntimeDirectory(environment))
                                                           : request.linkPath;
         auto created = platform::VirtualPort::create(request.number, link);
         if (!created) return failure("--virtual: " + created.error().describe(), kExitBadOption);

@@ -10,13 +10,16 @@
 
 namespace ostrel::platform {
 
-namespace {
-
-std::string defaultLinkPath(int comNumber) {
+std::string runtimeDirectory() {
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    const std::string dir = runtimeDir != nullptr && runtimeDir[0] != '\0' ? runtimeDir : "/tmp";
-    return dir + "/ostrel-COM" + std::to_string(comNumber);
+    return runtimeDir != nullptr && runtimeDir[0] != '\0' ? runtimeDir : "/tmp";
 }
+
+std::string defaultLinkPath(int comNumber, const std::string& directory) {
+    return directory + "/ostrel-COM" + std::to_string(comNumber);
+}
+
+namespace {
 
 std::string linkTarget(const std::string& linkPath) {
     char buffer[4096];

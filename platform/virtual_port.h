@@ -15,6 +15,12 @@
 
 namespace ostrel::platform {
 
+// Where virtual ports put their links unless told otherwise: $XDG_RUNTIME_DIR,
+// or /tmp when it is not set.
+std::string runtimeDirectory();
+// The default link of a virtual COM<n>: "ostrel-COM<n>" in `directory`.
+std::string defaultLinkPath(int comNumber, const std::string& directory = runtimeDirectory());
+
 class VirtualPort : public std::enable_shared_from_this<VirtualPort> {
     struct Key {
         explicit Key() = default;
