@@ -110,7 +110,6 @@ private:
     TrafficPresenter* presenter_ = nullptr;
     StringSink chunkText_;  // the pump's text for one chunk, kept for its storage
     std::array<PortChannel, 2> channels_;
-    std::array<std::atomic<std::int64_t>, 2> lastTake_{};  // pump's last-take time per side
     std::atomic<std::uint64_t> nextThreadId_{1};
     std::vector<std::string> openNotes_;
     std::vector<std::string> openErrors_;

@@ -31,10 +31,10 @@ void Engine::SignalPump() {
 void Engine::TrafficPump(std::stop_token stop) {
     int current = kDteSide;
     std::array<std::uint8_t, kChunkSize> chunk;
+    std::array<std::int64_t, 2> lastTake{};  // per side: when the pump last took from its ring
     while (!stop.stop_requested()) {
         pumpEvent_.wait(stop);
         if (stop.stop_requested()) break;
-        std::int64_t last = lastTake_[current].load();
         while (!stop.stop_requested()) {
             if (!takeable(kDteSide) && !takeable(kDceSide)) {
                 // The event is reset before the final look at both rings, so a
@@ -42,17 +42,12 @@ void Engine::TrafficPump(std::stop_token stop) {
                 pumpEvent_.reset();
                 if (!takeable(kDteSide) && !takeable(kDceSide)) break;
             }
-            if (takeable(current)) takeChunk(current, last, chunk);
+            if (takeable(current)) takeChunk(current, lastTake[current], chunk);
             // With both channels open the sides alternate after every pass,
             // so one busy side cannot hold the other back.
             const int other = 1 - current;
-            if (channels_[other].open.load()) {
-                lastTake_[current].store(last);
-                current = other;
-                last = lastTake_[current].load();
-            }
+            if (channels_[other].open.load()) current = other;
         }
-        lastTake_[current].store(last);
     }
 }
 
