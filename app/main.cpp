@@ -1,11 +1,12 @@
 // The ostrel program: parses the command line, then runs the session in the
 // window front end when a display is available, headless otherwise.
 
+#include "frontend/operator_text.h"
+#include "frontend/options.h"
 #include "headless/headless_frontend.h"
-#include "headless/options.h"
 
 #if defined(OSTREL_WITH_QT)
-#include "ui/display_probe.h"
+#include "frontend/display_probe.h"
 #include "ui/ostrel_window_main.h"
 #endif
 
@@ -15,19 +16,19 @@ namespace {
 // The windows need a display; --headless and --list-ports never open them,
 // and neither do scripted sends (--send, --send-stdin), which are for a
 // session without an operator.
-bool WantWindow(const ostrel::headless::Options& options) {
+bool WantWindow(const ostrel::frontend::Options& options) {
     if (options.headless || options.listPorts) return false;
     if (!options.sends.empty() || options.sendStdin) return false;
     // A display named but not reachable falls back to headless, since the
     // toolkit would end the process when it cannot connect.
-    return ostrel::ui::WindowSystemReachable();
+    return ostrel::frontend::WindowSystemReachable();
 }
 
 }  // namespace
 #endif
 
 int main(int argc, char* argv[]) {
-    using namespace ostrel::headless;
+    using namespace ostrel::frontend;
     const ParseResult parsed = ParseOptions(argc, argv);
     if (!parsed.run) {
         WriteText(1, parsed.output);
@@ -44,5 +45,5 @@ int main(int argc, char* argv[]) {
 #endif
 
     // The headless front end ignores the registration words (options.h).
-    return RunHeadless(parsed.options);
+    return ostrel::headless::RunHeadless(parsed.options);
 }

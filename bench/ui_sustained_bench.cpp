@@ -36,8 +36,8 @@
 #include "support/click_widget.h"
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
-#include "ui/control_ids.h"
 #include "ui/traffic_view.h"
+#include "window/control_ids.h"
 
 namespace {
 
@@ -211,13 +211,13 @@ struct Bench {
 
 // Intercede through the mode window, HEX, Open COM: as the operator does it.
 bool openIntercede(ui::Cmainwin& window, const engine::Engine& engine) {
-    clickWidget(window.control(ui::id::kModeButton));
+    clickWidget(window.control(window::id::kModeButton));
     if (!QTest::qWaitFor([&] { return window.modeWindow() && window.modeWindow()->isVisible(); }))
         return false;
-    clickWidget(window.modeWindow()->control(ui::id::kIntercedeRadio));
-    clickWidget(window.modeWindow()->control(ui::id::kOk));
-    clickWidget(window.control(ui::id::kHex));
-    clickWidget(window.control(ui::id::kOpenClose));
+    clickWidget(window.modeWindow()->control(window::id::kIntercedeRadio));
+    clickWidget(window.modeWindow()->control(window::id::kOk));
+    clickWidget(window.control(window::id::kHex));
+    clickWidget(window.control(window::id::kOpenClose));
     return window.mode() == engine::kIntercede && engine.isOpen(engine::kDteSide) &&
            engine.isOpen(engine::kDceSide);
 }
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
     for (Stream& s : streams) s.startWriter();
     bench.runFor(3, 0);
     operatorActions(bench);
-    const double closeMs = timeMs([&] { clickWidget(window->control(ui::id::kOpenClose)); });
+    const double closeMs = timeMs([&] { clickWidget(window->control(window::id::kOpenClose)); });
     const double destroyMs = timeMs([&] { window.reset(); });
     std::printf("Close COM: %.1f ms; destroying the window: %.1f ms\n", closeMs, destroyMs);
     for (Stream& s : streams) s.writer = {};

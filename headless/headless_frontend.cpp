@@ -10,19 +10,32 @@
 #include <optional>
 #include <string>
 
+#include "demo/demo_devices.h"
 #include "engine/display_queue.h"
 #include "engine/engine.h"
 #include "engine/port_enumeration.h"
 #include "engine/status_text.h"
-#include "headless/demo_devices.h"
-#include "headless/event_sources.h"
+#include "frontend/operator_text.h"
+#include "frontend/termination_signals.h"
 #include "headless/headless_window.h"
+#include "headless/line_splitter.h"
 #include "headless/output_writer.h"
 #include "presentation/capture_file.h"
 #include "presentation/send_command.h"
 #include "presentation/traffic_formatter.h"
 
 namespace ostrel::headless {
+
+using demo::DemoLine;
+using frontend::kExitHangUp;
+using frontend::kExitOk;
+using frontend::kExitOpenFailed;
+using frontend::Options;
+using frontend::PortEnvironment;
+using frontend::PortSetup;
+using frontend::PortSetupResult;
+using frontend::TerminationSignals;
+using frontend::WriteText;
 namespace {
 
 using namespace std::chrono;
@@ -185,15 +198,6 @@ private:
 };
 
 }  // namespace
-
-void WriteText(int fd, std::string_view message) {
-    while (!message.empty()) {
-        const ssize_t n = ::write(fd, message.data(), message.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // nowhere to report it
-        message.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 int ListPorts(const platform::PortMap& ports, int outFd) {
     const engine::PortListing listing = engine::EnumeratePorts(ports);

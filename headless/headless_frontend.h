@@ -11,8 +11,8 @@
 
 #include <string_view>
 
-#include "headless/options.h"
-#include "headless/port_setup.h"
+#include "frontend/options.h"
+#include "frontend/port_setup.h"
 
 namespace ostrel::headless {
 
@@ -22,12 +22,8 @@ struct RunIo {
     int in = 0;   // lines to send with --send-stdin
 };
 
-int RunHeadless(const Options& options, const RunIo& io = {}, const PortEnvironment& environment = {});
-
-// Writes all of `message` to `fd`, blocking: for operator messages (standard
-// error, the port list, help). Gives up when the fd takes nothing, since
-// there is nowhere to report that.
-void WriteText(int fd, std::string_view message);
+int RunHeadless(const frontend::Options& options, const RunIo& io = {},
+                const frontend::PortEnvironment& environment = {});
 
 // --list-ports: "COMn  PATH  DESCRIPTION" for every mapped port that opens,
 // in ascending COM order.

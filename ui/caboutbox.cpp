@@ -5,8 +5,8 @@
 #include <QDebug>
 
 #include "ui/cmainwin.h"
-#include "ui/control_ids.h"
 #include "ui/dialog_builder.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui {
 
@@ -18,7 +18,7 @@ Caboutbox::Caboutbox(Cmainwin& mainWindow) : QWidget(nullptr), mainWindow_(&main
     }
     const BuiltDialog built = BuildDialog(*this, *load.dialog);
     controls_ = built.byId;
-    if (auto* ok = qobject_cast<QAbstractButton*>(control(id::kOk)))
+    if (auto* ok = qobject_cast<QAbstractButton*>(control(window::id::kOk)))
         connect(ok, &QAbstractButton::clicked, this, &Caboutbox::OnOk);
     CenterOnScreen(*this);
 }

@@ -8,10 +8,10 @@
 
 #include "ui/caboutbox.h"
 #include "ui/cmodewin.h"
-#include "ui/control_ids.h"
 #include "ui/control_skin.h"
 #include "ui/dialog_builder.h"
 #include "ui/traffic_view.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui {
 
@@ -46,12 +46,12 @@ bool Cmainwin::Create(QString* error) {
         return false;
     }
     const WidgetMaker maker = [](const ControlTemplate& control, QWidget* parent) -> QWidget* {
-        if (control.id == id::kTraffic) return new TrafficView(parent);
+        if (control.id == window::id::kTraffic) return new TrafficView(parent);
         return nullptr;
     };
     const BuiltDialog built = BuildDialog(*this, *load.dialog, maker);
     skin_ = std::make_unique<ControlSkin>(controls_, built.byId);
-    traffic_ = qobject_cast<TrafficView*>(control(id::kTraffic));
+    traffic_ = qobject_cast<TrafficView*>(control(window::id::kTraffic));
     ConnectButtonClicks(built, *this, [this](int commandId) { OnCommand(commandId); });
     CenterOnScreen(*this);
     OnInitDialog();
@@ -126,45 +126,45 @@ void Cmainwin::OnInitDialog() {
     connect(modeWindow_, &Cmodewin::ended, this, [this] { endModeWindow(); });
     engine_.StartPump();
     OnTextColor();
-    if (QWidget* openButton = control(id::kOpenClose)) openButton->setFocus();
+    if (QWidget* openButton = control(window::id::kOpenClose)) openButton->setFocus();
 }
 
 void Cmainwin::OnCommand(int id) {
     switch (id) {
-        case id::kOpenClose:
+        case window::id::kOpenClose:
             OnOpenClose();
             break;
-        case id::kExit:
+        case window::id::kExit:
             OnExit();
             break;
-        case id::kSend:
+        case window::id::kSend:
             OnSend();
             break;
-        case id::kHex:
+        case window::id::kHex:
             OnDisplayHex();
             break;
-        case id::kAscii:
+        case window::id::kAscii:
             OnDisplayAscii();
             break;
-        case id::kDisplayNoneCommand:
+        case window::id::kDisplayNoneCommand:
             OnDisplayNone();
             break;
-        case id::kCapture:
+        case window::id::kCapture:
             OnCapture();
             break;
-        case id::kToDce:
+        case window::id::kToDce:
             OnSendToDce();
             break;
-        case id::kToDte:
+        case window::id::kToDte:
             OnSendToDte();
             break;
-        case id::kModeButton:
+        case window::id::kModeButton:
             OnModeButton();
             break;
-        case id::kPictureButton:
+        case window::id::kPictureButton:
             OnAboutButton();
             break;
-        case id::kOff:
+        case window::id::kOff:
             OnDisplayOff();
             break;
         default:
@@ -179,7 +179,7 @@ void Cmainwin::OnOpenClose() {
 }
 
 void Cmainwin::OnSend() {
-    auto* box = qobject_cast<QPlainTextEdit*>(control(id::kSendData));
+    auto* box = qobject_cast<QPlainTextEdit*>(control(window::id::kSendData));
     if (!box) return;
     // Line breaks as typed in an edit box: CR LF. Characters outside Latin-1 become '?'.
     QString text = box->toPlainText();
@@ -200,22 +200,22 @@ std::string Cmainwin::showCaptureDialog() {
 }
 
 void Cmainwin::OnDisplayHex() {
-    commands_.DisplayCommand(id::kHex);
+    commands_.DisplayCommand(window::id::kHex);
 }
 void Cmainwin::OnDisplayAscii() {
-    commands_.DisplayCommand(id::kAscii);
+    commands_.DisplayCommand(window::id::kAscii);
 }
 void Cmainwin::OnDisplayOff() {
-    commands_.DisplayCommand(id::kOff);
+    commands_.DisplayCommand(window::id::kOff);
 }
 void Cmainwin::OnDisplayNone() {
-    commands_.DisplayCommand(id::kDisplayNoneCommand);
+    commands_.DisplayCommand(window::id::kDisplayNoneCommand);
 }
 void Cmainwin::OnSendToDte() {
-    commands_.SendTargetCommand(id::kToDte);
+    commands_.SendTargetCommand(window::id::kToDte);
 }
 void Cmainwin::OnSendToDce() {
-    commands_.SendTargetCommand(id::kToDce);
+    commands_.SendTargetCommand(window::id::kToDce);
 }
 
 void Cmainwin::OnModeButton() {
@@ -276,7 +276,7 @@ void Cmainwin::OnTextColor() {
     // The send box's text in blue while it is enabled (the disabled state
     // keeps the style's grey); its background stays the style's. The traffic
     // window brings its own green on white (TrafficView).
-    auto* sendBox = control(id::kSendData);
+    auto* sendBox = control(window::id::kSendData);
     if (!sendBox) return;
     QPalette palette = sendBox->palette();
     for (auto group : {QPalette::Active, QPalette::Inactive})
@@ -309,7 +309,7 @@ void Cmainwin::OnExit() {
     OnClose();
 }
 
-void Cmainwin::OnModeRadio(int radioId, ControlModel& modeWindowControls) {
+void Cmainwin::OnModeRadio(int radioId, window::ControlModel& modeWindowControls) {
     commands_.ChooseMode(radioId, modeWindowControls);
     if (skin_) skin_->syncChecks();
 }
@@ -318,8 +318,8 @@ void Cmainwin::OnModeWindowHidden() {
     commands_.ModeWindowHidden();
 }
 
-void Cmainwin::ApplyStartChoices(const StartChoices& choices) {
-    ControlModel scratch;  // marks of a mode window that is not there
+void Cmainwin::ApplyStartChoices(const window::StartChoices& choices) {
+    window::ControlModel scratch;  // marks of a mode window that is not there
     commands_.ApplyStartChoices(choices, modeWindow_ ? modeWindow_->controls() : scratch);
 }
 

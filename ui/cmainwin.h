@@ -2,8 +2,8 @@
 // The main window (template 102): the session's home. Every operator command
 // arrives here as a click on a control with an id and is routed to its
 // handler; the commands themselves (what each one does to the session and to
-// the controls by id) are in MainWindowCommands, and the ControlSkin mirrors
-// the ControlModel onto the widgets.
+// the controls by id) are in window::MainWindowCommands, and the ControlSkin mirrors
+// the window::ControlModel onto the widgets.
 //
 // It is also the engine's window link. Threading contract:
 //  - mode(), displayFormat() and sendTarget() are read from any thread (atomics).
@@ -29,9 +29,9 @@
 #include "engine/engine.h"
 #include "engine/window_link.h"
 #include "presentation/traffic_formatter.h"
-#include "ui/control_model.h"
-#include "ui/main_window_commands.h"
-#include "ui/main_window_state.h"
+#include "window/control_model.h"
+#include "window/main_window_commands.h"
+#include "window/main_window_state.h"
 
 namespace ostrel::ui {
 
@@ -90,15 +90,15 @@ public:
     void OnExit();
 
     // --- Called by the mode window (GUI thread) -------------------------------
-    void OnModeRadio(int radioId, ControlModel& modeWindowControls);
+    void OnModeRadio(int radioId, window::ControlModel& modeWindowControls);
     void OnModeWindowHidden();
 
     // Start-up choices from the command line; after Create().
-    void ApplyStartChoices(const StartChoices& choices);
+    void ApplyStartChoices(const window::StartChoices& choices);
 
     // --- Access -----------------------------------------------------------------
-    MainWindowState& state() { return state_; }
-    const ControlModel& controls() const { return controls_; }
+    window::MainWindowState& state() { return state_; }
+    const window::ControlModel& controls() const { return controls_; }
     QWidget* control(int id) const;
     TrafficView* trafficView() const { return traffic_; }
     Cmodewin* modeWindow() const;
@@ -127,11 +127,11 @@ private:
     void releaseAboutWindow();
 
     engine::Engine& engine_;
-    MainWindowState state_;
+    window::MainWindowState state_;
     presentation::TrafficFormatter formatter_;
     engine::DisplayQueue displayQueue_;
-    ControlModel controls_;
-    MainWindowCommands commands_;
+    window::ControlModel controls_;
+    window::MainWindowCommands commands_;
     std::unique_ptr<ControlSkin> skin_;
     TrafficView* traffic_ = nullptr;  // child widget of this window
 

@@ -4,10 +4,10 @@
 #include <QDebug>
 
 #include "ui/cmainwin.h"
-#include "ui/control_ids.h"
 #include "ui/control_skin.h"
 #include "ui/dialog_builder.h"
-#include "ui/window_rules.h"
+#include "window/control_ids.h"
+#include "window/window_rules.h"
 
 namespace ostrel::ui {
 
@@ -35,7 +35,7 @@ void Cmodewin::OnShowRequest(engine::OperatingMode mode) {
     if (ending_) return;
     show();
     raise();
-    controls_.apply(ControlOp::check(RadioForMode(mode)));
+    controls_.apply(window::ControlOp::check(window::RadioForMode(mode)));
 }
 
 void Cmodewin::OnEndRequest() {
@@ -46,15 +46,15 @@ void Cmodewin::OnEndRequest() {
 
 void Cmodewin::OnCommand(int id) {
     switch (id) {
-        case id::kOk:
-        case id::kCancel:
+        case window::id::kOk:
+        case window::id::kCancel:
             hideAndRelease();
             break;
-        case id::kDteEmulationRadio:
-        case id::kDceEmulationRadio:
-        case id::kIntercedeRadio:
-        case id::kHalfDuplexRadio:
-        case id::kFullDuplexRadio:
+        case window::id::kDteEmulationRadio:
+        case window::id::kDceEmulationRadio:
+        case window::id::kIntercedeRadio:
+        case window::id::kHalfDuplexRadio:
+        case window::id::kFullDuplexRadio:
             if (mainWindow_) mainWindow_->OnModeRadio(id, controls_);
             break;
         default:

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "engine/session_types.h"
-#include "ui/control_model.h"
+#include "window/control_model.h"
 
 namespace ostrel::ui {
 
@@ -34,8 +34,8 @@ public:
     // then `ended` is emitted and the owner lets it go.
     void OnEndRequest();
 
-    const ControlModel& controls() const { return controls_; }
-    ControlModel& controls() { return controls_; }
+    const window::ControlModel& controls() const { return controls_; }
+    window::ControlModel& controls() { return controls_; }
     QWidget* control(int id) const;
 
 signals:
@@ -52,7 +52,7 @@ private:
     void hideAndRelease();
 
     QPointer<Cmainwin> mainWindow_;
-    ControlModel controls_;
+    window::ControlModel controls_;
     std::unique_ptr<ControlSkin> skin_;
     bool ending_ = false;
 };

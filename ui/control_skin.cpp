@@ -9,7 +9,7 @@
 
 namespace ostrel::ui {
 
-ControlSkin::ControlSkin(ControlModel& model, std::map<int, QWidget*> widgets)
+ControlSkin::ControlSkin(window::ControlModel& model, std::map<int, QWidget*> widgets)
     : model_(model), widgets_(std::move(widgets)) {
     for (const auto& [id, widget] : widgets_) {
         model_.declare(id);
@@ -24,7 +24,7 @@ ControlSkin::ControlSkin(ControlModel& model, std::map<int, QWidget*> widgets)
                 [this, controlId](int index) { model_.selectFromOperator(controlId, index); }));
         }
     }
-    model_.setObserver([this](const ControlOp& op) { show(op); });
+    model_.setObserver([this](const window::ControlOp& op) { show(op); });
 }
 
 ControlSkin::~ControlSkin() {
@@ -46,31 +46,31 @@ void ControlSkin::syncChecks() {
     }
 }
 
-void ControlSkin::show(const ControlOp& op) {
+void ControlSkin::show(const window::ControlOp& op) {
     QWidget* target = widget(op.id);
     if (!target) return;
     const QString text = QString::fromStdString(op.text);
     switch (op.kind) {
-        case ControlOp::Kind::Enable:
+        case window::ControlOp::Kind::Enable:
             target->setEnabled(true);
             break;
-        case ControlOp::Kind::Disable:
+        case window::ControlOp::Kind::Disable:
             target->setEnabled(false);
             break;
-        case ControlOp::Kind::Check:
-        case ControlOp::Kind::Uncheck:
+        case window::ControlOp::Kind::Check:
+        case window::ControlOp::Kind::Uncheck:
             if (auto* button = qobject_cast<QAbstractButton*>(target)) {
                 const QSignalBlocker quiet(button);
-                button->setChecked(op.kind == ControlOp::Kind::Check);
+                button->setChecked(op.kind == window::ControlOp::Kind::Check);
             }
             break;
-        case ControlOp::Kind::SetCaption:
+        case window::ControlOp::Kind::SetCaption:
             if (auto* button = qobject_cast<QAbstractButton*>(target))
                 button->setText(text);
             else if (auto* label = qobject_cast<QLabel*>(target))
                 label->setText(text);
             break;
-        case ControlOp::Kind::AddItem:
+        case window::ControlOp::Kind::AddItem:
             if (auto* list = qobject_cast<QListWidget*>(target)) {
                 const QSignalBlocker quiet(list);
                 list->addItem(text);
@@ -80,7 +80,7 @@ void ControlSkin::show(const ControlOp& op) {
                 combo->setCurrentIndex(-1);  // a new combo box shows no entry until one is selected
             }
             break;
-        case ControlOp::Kind::Select: {
+        case window::ControlOp::Kind::Select: {
             const int index = model_.selection(op.id);
             if (auto* list = qobject_cast<QListWidget*>(target)) {
                 const QSignalBlocker quiet(list);

@@ -1,5 +1,5 @@
 #pragma once
-// The thin Qt skin over a ControlModel: it declares each control of a built
+// The thin Qt skin over a window::ControlModel: it declares each control of a built
 // dialog in the model, shows every op the model applies on the widget with
 // that id, and records the operator's picks in lists and combo boxes.
 //
@@ -12,13 +12,13 @@
 #include <map>
 #include <vector>
 
-#include "ui/control_model.h"
+#include "window/control_model.h"
 
 namespace ostrel::ui {
 
 class ControlSkin {
 public:
-    ControlSkin(ControlModel& model, std::map<int, QWidget*> widgets);
+    ControlSkin(window::ControlModel& model, std::map<int, QWidget*> widgets);
     ControlSkin(const ControlSkin&) = delete;
     ControlSkin& operator=(const ControlSkin&) = delete;
     ~ControlSkin();
@@ -27,9 +27,9 @@ public:
     void syncChecks();
 
 private:
-    void show(const ControlOp& op);
+    void show(const window::ControlOp& op);
 
-    ControlModel& model_;
+    window::ControlModel& model_;
     std::map<int, QWidget*> widgets_;
     // Cut in the destructor: widgets may signal while they are torn down.
     std::vector<QMetaObject::Connection> connections_;

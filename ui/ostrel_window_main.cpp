@@ -13,13 +13,13 @@
 #include <limits>
 #include <optional>
 
+#include "demo/demo_devices.h"
 #include "engine/engine.h"
-#include "headless/demo_devices.h"
-#include "headless/event_sources.h"
-#include "headless/port_setup.h"
+#include "frontend/port_setup.h"
+#include "frontend/termination_signals.h"
 #include "ui/cmainwin.h"
-#include "ui/costrel_module.h"
 #include "ui/screenshot_mode.h"
+#include "window/costrel_module.h"
 
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void initOstrelResources() {
@@ -35,8 +35,8 @@ void report(const std::string& message) {
 }
 
 // The command line's choices, shown in the window's controls at start.
-StartChoices startChoicesFrom(const headless::Options& options, const headless::PortSetup& ports) {
-    StartChoices choices;
+window::StartChoices startChoicesFrom(const frontend::Options& options, const frontend::PortSetup& ports) {
+    window::StartChoices choices;
     if (options.modeGiven)
         choices.mode = options.mode;
     else if (ports.demo)
@@ -54,14 +54,14 @@ StartChoices startChoicesFrom(const headless::Options& options, const headless::
 
 }  // namespace
 
-int RunWindow(int argc, char* argv[], const headless::Options& options) {
+int RunWindow(int argc, char* argv[], const frontend::Options& options) {
     initOstrelResources();
-    const CostrelModule module(JoinCommandLine(argc, argv));
+    const window::CostrelModule module(window::JoinCommandLine(argc, argv));
     // SIGINT, SIGTERM and SIGHUP (Ctrl+C in the terminal, a logout, the
     // terminal closed) end the run as "Exit" does, so the ports are closed and
     // their settings put back. They are blocked before Qt or the engine start
     // a thread.
-    headless::TerminationSignals terminationSignals;
+    frontend::TerminationSignals terminationSignals;
     // A capture into a pipe whose reader has gone must give EPIPE (reported
     // as a failed capture write), not end the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -71,13 +71,13 @@ int RunWindow(int argc, char* argv[], const headless::Options& options) {
     // The loop ends only through "Exit" or the close box.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    headless::PortSetupResult built = headless::BuildPortSetup(options);
+    frontend::PortSetupResult built = frontend::BuildPortSetup(options);
     if (!built.setup) {
         report(built.error);
         return built.exitCode;
     }
-    const headless::PortSetup& ports = *built.setup;
-    std::optional<headless::DemoLine> demo;
+    const frontend::PortSetup& ports = *built.setup;
+    std::optional<demo::DemoLine> demo;
     if (ports.demo)
         demo.emplace(ports.demo->dteDeviceLink, ports.demo->dceDeviceLink, options.demoPaceMs,
                      options.demoSeed);
@@ -145,7 +145,8 @@ int RunWindow(int argc, char* argv[], const headless::Options& options) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     demo.reset();
 
-    const RegistrationOutcome outcome = module.RunSwitch(DesktopEntryDirectory(), CurrentExecutable(argv[0]));
+    const window::RegistrationOutcome outcome =
+        module.RunSwitch(window::DesktopEntryDirectory(), window::CurrentExecutable(argv[0]));
     if (!outcome.message.empty()) report(outcome.message);
     return outcome.exitCode;
 }

@@ -4,10 +4,10 @@
 // runs the GUI loop until "Exit" or the close box, tears everything down,
 // then handles a "RegServer" / "UnregServer" switch. Returns the exit code.
 
-#include "headless/options.h"
+#include "frontend/options.h"
 
 namespace ostrel::ui {
 
-int RunWindow(int argc, char* argv[], const headless::Options& options);
+int RunWindow(int argc, char* argv[], const frontend::Options& options);
 
 }  // namespace ostrel::ui

@@ -10,7 +10,7 @@
 #include "ui/caboutbox.h"
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
-#include "ui/control_ids.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui {
 
@@ -42,8 +42,8 @@ void ScreenshotMode::startFromEnvironment() {
         if (!window_) return;
         // As an operator would: the mode window is asked for while the mode
         // button is enabled, that is before the ports are opened.
-        if (!directory_.isEmpty()) window_->OnCommand(id::kModeButton);
-        if (autoOpen) window_->OnCommand(id::kOpenClose);
+        if (!directory_.isEmpty()) window_->OnCommand(window::id::kModeButton);
+        if (autoOpen) window_->OnCommand(window::id::kOpenClose);
     });
     if (directory_.isEmpty()) return;
     QDir().mkpath(directory_);
@@ -55,7 +55,7 @@ void ScreenshotMode::startFromEnvironment() {
 
 void ScreenshotMode::openWindows() {
     if (!window_) return;
-    window_->OnCommand(id::kPictureButton);
+    window_->OnCommand(window::id::kPictureButton);
     // Let the queued show requests run and the window system map the windows.
     QTimer::singleShot(1000, this, [this] { capture(); });
 }
@@ -80,7 +80,7 @@ void ScreenshotMode::capture() {
         save(window_->aboutWindow(), desktop, directory_ + "/about-window.png");
         if (!desktop.isNull() && !desktop.save(directory_ + "/desktop.png"))
             std::fprintf(stderr, "ostrel: cannot write %s/desktop.png\n", qPrintable(directory_));
-        window_->OnCommand(id::kExit);
+        window_->OnCommand(window::id::kExit);
     });
 }
 

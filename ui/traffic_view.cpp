@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ui/traffic_scroll_scale.h"
+#include "window/traffic_scroll_scale.h"
 
 namespace ostrel::ui {
 
@@ -150,7 +150,7 @@ void TrafficView::scrollToRow(qint64 row) {
 }
 
 void TrafficView::syncScrollBar() {
-    const ScrollScale scale{maxTopRow()};
+    const window::ScrollScale scale{maxTopRow()};
     QScrollBar* bar = verticalScrollBar();
     syncingScrollBar_ = true;
     bar->setRange(0, scale.maximum());
@@ -162,7 +162,7 @@ void TrafficView::syncScrollBar() {
 
 void TrafficView::scrollContentsBy(int, int) {
     if (syncingScrollBar_) return;
-    topRow_ = ScrollScale{maxTopRow()}.rowForValue(verticalScrollBar()->value());
+    topRow_ = window::ScrollScale{maxTopRow()}.rowForValue(verticalScrollBar()->value());
     viewport()->update();
 }
 
@@ -195,7 +195,7 @@ qreal TrafficView::xForColumn(qint64 column) const {
 }
 
 QPoint TrafficView::pointForOffset(qint64 position) const {
-    const TextRow row = store_.rowAt(normalized(position));
+    const window::TextRow row = store_.rowAt(normalized(position));
     const qint64 column = std::min<qint64>(normalized(position), row.line.end) - row.start;
     const auto rowOnScreen = row.index - topRow_;
     return {static_cast<int>(std::lround(xForColumn(column))),
@@ -205,7 +205,7 @@ QPoint TrafficView::pointForOffset(qint64 position) const {
 qint64 TrafficView::offsetAt(QPoint viewportPoint) const {
     const int y = viewportPoint.y() - kMargin;
     const qint64 rowOnScreen = y >= 0 ? y / rowHeight_ : -((-y + rowHeight_ - 1) / rowHeight_);
-    const TextRow row = store_.row(topRow_ + rowOnScreen);
+    const window::TextRow row = store_.row(topRow_ + rowOnScreen);
     const qint64 column = std::max<qint64>(0, std::llround((viewportPoint.x() - kMargin) / charWidth_));
     return row.start + std::min<qint64>(column, row.end - row.start);
 }
@@ -219,7 +219,7 @@ void TrafficView::paintEvent(QPaintEvent* event) {
     const int firstOnScreen = std::max(0, (area.top() - kMargin) / rowHeight_);
     const int lastOnScreen = std::max(0, (area.bottom() - kMargin) / rowHeight_);
     if (topRow_ + firstOnScreen < store_.rowCount()) {
-        TextRow row = store_.row(topRow_ + firstOnScreen);
+        window::TextRow row = store_.row(topRow_ + firstOnScreen);
         std::string buffer;
         for (int onScreen = firstOnScreen; onScreen <= lastOnScreen; ++onScreen) {
             paintRow(painter, row, kMargin + onScreen * rowHeight_, buffer);
@@ -236,7 +236,7 @@ void TrafficView::paintEvent(QPaintEvent* event) {
 
 // One row: the selection's background, the text in the text colour, the
 // selected part again in the highlight colour, and boxes for control bytes.
-void TrafficView::paintRow(QPainter& painter, const TextRow& row, int y, std::string& buffer) const {
+void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y, std::string& buffer) const {
     buffer.clear();  // the caller's buffer keeps its storage from row to row
     store_.visit(row.start, row.end - row.start,
                  [&buffer](const char* data, std::size_t length) { buffer.append(data, length); });

@@ -15,10 +15,10 @@
 //   delete, copy, cut, paste. Home and End go to the start and end of the
 //   logical line. Tab, Enter and Escape stay in the widget.
 //
-// The text lives in a TrafficTextStore: an append costs the same at 1 GiB as
+// The text lives in a window::TrafficTextStore: an append costs the same at 1 GiB as
 // at 1 MiB, and only the visible rows are painted. Repaints are scheduled
 // with update(), so a burst of appends costs one paint. The scroll bar counts
-// rows up to 2^30 and is scaled beyond (ScrollScale).
+// rows up to 2^30 and is scaled beyond (window::ScrollScale).
 //
 // Threads: GUI thread only. The main window applies queued traffic text with
 // appendText() in batches.
@@ -30,7 +30,7 @@
 #include <string>
 #include <string_view>
 
-#include "ui/traffic_text_store.h"
+#include "window/traffic_text_store.h"
 
 class QPainter;
 
@@ -52,7 +52,7 @@ public:
     qint64 size() const;
     // Bytes of storage held for the text.
     qint64 memoryBytes() const;
-    const TrafficTextStore& store() const { return store_; }
+    const window::TrafficTextStore& store() const { return store_; }
 
     // --- Caret and selection (offsets in bytes, 0 to size()) ----------------
     // A position between the "\r" and "\n" of one line break moves before the "\r".
@@ -108,7 +108,7 @@ private:
     void syncScrollBar();
     void ensureCaretVisible();
     bool isCaretVisible() const;
-    void paintRow(QPainter& painter, const TextRow& row, int y, std::string& buffer) const;
+    void paintRow(QPainter& painter, const window::TextRow& row, int y, std::string& buffer) const;
     qreal xForColumn(qint64 column) const;
 
     // Editing (traffic_view_editing.cpp), keys (traffic_view_keys.cpp), mouse
@@ -131,7 +131,7 @@ private:
     void restartBlink();
     QString selectedQString() const;
 
-    TrafficTextStore store_;
+    window::TrafficTextStore store_;
     qint64 caret_ = 0;
     qint64 anchor_ = 0;
     qint64 topRow_ = 0;

@@ -131,9 +131,9 @@ void TrafficView::selectWordAt(qint64 position) {
 // The caret position `rows` visual rows away, at the column the caret had
 // when up/down moves began.
 qint64 TrafficView::positionRowsAway(qint64 rows) {
-    const TextRow current = store_.rowAt(caret_);
+    const window::TextRow current = store_.rowAt(caret_);
     if (preferredColumn_ < 0) preferredColumn_ = std::min<qint64>(caret_, current.line.end) - current.start;
-    const TextRow target = store_.row(current.index + rows);
+    const window::TextRow target = store_.row(current.index + rows);
     return normalized(target.start + std::min<qint64>(preferredColumn_, target.end - target.start));
 }
 

@@ -1,5 +1,4 @@
-// The run's input and output: standard input cut into lines, the termination
-// signals read from an fd, the writer to standard output with a slow reader
+// The run's input and output: standard input cut into lines, the writer to standard output with a slow reader
 // that holds up only the writer, and a reader that went away in a whole run.
 
 #include <fcntl.h>
@@ -10,8 +9,8 @@
 
 #include <thread>
 
-#include "headless/event_sources.h"
 #include "headless/headless_frontend.h"
+#include "headless/line_splitter.h"
 #include "headless/output_writer.h"
 #include "platform/pty_test_support.h"
 #include "platform/temp_dir.h"
@@ -19,6 +18,10 @@
 
 namespace ostrel::headless {
 namespace {
+
+using frontend::kExitOpenFailed;
+using frontend::Options;
+using frontend::PortEnvironment;
 
 using namespace std::chrono_literals;
 
@@ -46,35 +49,6 @@ INSTANTIATE_TEST_SUITE_P(Table, Lines,
                                            SplitCase{{"\n\n"}, {"", ""}}, SplitCase{{"keep\r\n"}, {"keep\r"}},
                                            SplitCase{{}, {}}, SplitCase{{""}, {}},
                                            SplitCase{{std::string("a\0b\n", 4)}, {std::string("a\0b", 3)}}));
-
-TEST(TerminationSignals, BecomeReadableAndTheMaskIsRestoredWithoutDeliveringWhatIsPending) {
-    std::thread([] {
-        // On a thread of its own, so that the mask of the test's main thread is untouched.
-        {
-            TerminationSignals signals;
-            EXPECT_EQ(signals.take(), 0);
-            ASSERT_EQ(pthread_kill(pthread_self(), SIGTERM), 0);
-            pollfd fd{signals.fd(), POLLIN, 0};
-            ASSERT_EQ(::poll(&fd, 1, 2000), 1);
-            EXPECT_EQ(signals.take(), SIGTERM);
-            EXPECT_EQ(signals.take(), 0);
-            // Threads started now have the signals blocked as well.
-            std::thread([] {
-                sigset_t mask;
-                pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-                EXPECT_TRUE(sigismember(&mask, SIGINT));
-                EXPECT_TRUE(sigismember(&mask, SIGTERM));
-            }).join();
-            // Not taken here: the destructor must take it, or restoring the
-            // mask would deliver it and end the test program.
-            ASSERT_EQ(pthread_kill(pthread_self(), SIGINT), 0);
-        }
-        sigset_t mask;
-        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-        EXPECT_FALSE(sigismember(&mask, SIGINT));
-        EXPECT_FALSE(sigismember(&mask, SIGTERM));
-    }).join();
-}
 
 struct Pipe {
     platform::UniqueFd read, write;

@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "support/main_window_fixture.h"
-#include "ui/control_ids.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui::test {
 namespace {
@@ -49,7 +49,7 @@ TEST_F(Radios, SendRadiosSetTheirMarksAndTheTargetOnlyWhileEnabled) {
     EXPECT_FALSE(checked(218));
     EXPECT_EQ(window->state().sendTarget.load(), engine::kToDte);
 
-    openIn(id::kIntercedeRadio);
+    openIn(window::id::kIntercedeRadio);
     ASSERT_TRUE(click(218));
     EXPECT_FALSE(checked(217));
     EXPECT_TRUE(checked(218));
@@ -68,7 +68,7 @@ protected:
         return window->aboutWindow() == nullptr;
     }
     void open() {
-        ASSERT_TRUE(click(id::kPictureButton));
+        ASSERT_TRUE(click(window::id::kPictureButton));
         ASSERT_TRUE(waitFor([this] { return aboutShown(); }));
         EXPECT_TRUE(window->state().aboutOpen);
     }
@@ -89,10 +89,10 @@ TEST_F(AboutWindow, ThePictureButtonOpensAndClosesItAndTheMainWindowStaysUsable)
     // It does not hold the main window.
     ASSERT_TRUE(click(214));
     EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayAscii);
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     EXPECT_TRUE(window->state().portOpen);
 
-    ASSERT_TRUE(click(id::kPictureButton));
+    ASSERT_TRUE(click(window::id::kPictureButton));
     EXPECT_FALSE(window->state().aboutOpen);
     EXPECT_TRUE(waitFor([this] { return aboutGone(); }));
     open();  // a third press opens a new window
@@ -100,14 +100,14 @@ TEST_F(AboutWindow, ThePictureButtonOpensAndClosesItAndTheMainWindowStaysUsable)
 
 TEST_F(AboutWindow, OkClosesItAndTheNextPressOpensItAgain) {
     open();
-    ASSERT_TRUE(clickWidget(window->aboutWindow()->control(id::kOk)));
+    ASSERT_TRUE(clickWidget(window->aboutWindow()->control(window::id::kOk)));
     EXPECT_FALSE(window->state().aboutOpen);
     EXPECT_TRUE(waitFor([this] { return aboutGone(); }));
     open();
 }
 
 TEST_F(AboutWindow, QuickPressesNeverReachAWindowThatIsGone) {
-    for (int i = 0; i < 7; ++i) ASSERT_TRUE(click(id::kPictureButton));  // odd: ends open
+    for (int i = 0; i < 7; ++i) ASSERT_TRUE(click(window::id::kPictureButton));  // odd: ends open
     EXPECT_TRUE(waitFor([this] { return aboutShown(); }));
     processQueued();
     EXPECT_TRUE(window->state().aboutOpen);

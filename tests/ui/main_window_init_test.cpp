@@ -10,8 +10,8 @@
 #include <QTest>
 
 #include "support/main_window_fixture.h"
-#include "ui/control_ids.h"
-#include "ui/main_window_commands.h"
+#include "window/control_ids.h"
+#include "window/main_window_commands.h"
 
 namespace ostrel::ui::test {
 namespace {
@@ -69,7 +69,7 @@ TEST_F(MainWindowInit, FillsSelectsChecksAndDisablesFiveControls) {
 }
 
 TEST_F(MainWindowInit, TabDoesNotMoveTheFocusAndEnterAndEscapePressNothing) {
-    QWidget* open = window->control(id::kOpenClose);
+    QWidget* open = window->control(window::id::kOpenClose);
     window->activateWindow();
     open->setFocus();
     ASSERT_TRUE(waitFor([&] { return open->hasFocus(); }));
@@ -93,7 +93,7 @@ TEST_F(OtherPorts, WithOnePortNeitherListHasASelectionAndOpenComUsesPortZeroWhic
     EXPECT_EQ(itemsOf(window->control(203)), (QStringList{"COM2"}));
     EXPECT_EQ(selectionOf(window->control(203)), -1);
     EXPECT_EQ(selectionOf(window->control(204)), -1);
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     EXPECT_EQ(window->state().config.dte.portNumber, 0);
     EXPECT_FALSE(window->state().portOpen);  // COM1 is not mapped here
     EXPECT_TRUE(waitForTraffic("COM1"));
@@ -101,18 +101,18 @@ TEST_F(OtherPorts, WithOnePortNeitherListHasASelectionAndOpenComUsesPortZeroWhic
 
 TEST_F(OtherPorts, StartChoicesSelectWhatTheCommandLineNamedAndSkipWhatTheListsDoNotOffer) {
     makeWindow({3, 5, 7});
-    StartChoices skipped;
+    window::StartChoices skipped;
     skipped.dtePort = 4;        // not listed
     skipped.baudRate = 128000;  // in the table, not in the list
     skipped.mode = 9;           // no such mode
     window->ApplyStartChoices(skipped);
-    const ControlModel& controls = window->controls();
+    const window::ControlModel& controls = window->controls();
     EXPECT_EQ(controls.selection(203), 0);
     EXPECT_EQ(controls.selection(205), 0);
     EXPECT_EQ(window->state().mode.load(), engine::kDteEmulation);
     EXPECT_EQ(caption(202), "DTE Emulation");
 
-    StartChoices choices;
+    window::StartChoices choices;
     choices.mode = engine::kFullDuplex;
     choices.dtePort = 7;
     choices.dcePort = 3;
@@ -132,7 +132,7 @@ TEST_F(OtherPorts, StartChoicesSelectWhatTheCommandLineNamedAndSkipWhatTheListsD
     EXPECT_EQ(window->state().displayFormat.load(), engine::kDisplayAscii);
     EXPECT_TRUE(checked(214));
     // The rows of the lists stand for the COM numbers they show.
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     EXPECT_EQ(window->state().config.dte.portNumber, 7);
     EXPECT_EQ(window->state().config.dce.portNumber, 3);
     EXPECT_TRUE(window->state().portOpen);

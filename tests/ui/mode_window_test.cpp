@@ -9,7 +9,7 @@
 #include <QTest>
 
 #include "support/main_window_fixture.h"
-#include "ui/control_ids.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui::test {
 namespace {
@@ -22,7 +22,7 @@ protected:
         return radio && radio->isChecked();
     }
     void show() {
-        ASSERT_TRUE(click(id::kModeButton));
+        ASSERT_TRUE(click(window::id::kModeButton));
         ASSERT_TRUE(waitFor([this] { return mode()->isVisible(); }));
     }
 };
@@ -35,18 +35,18 @@ TEST_F(ModeWindow, TheModeButtonShowsItAndIsDisabledUntilCloseOrTheCloseBoxHides
     for (int radio : {227, 228, 229, 230, 231})
         EXPECT_FALSE(modeChecked(radio)) << "before the first showing";
     show();
-    EXPECT_FALSE(enabled(id::kModeButton));
+    EXPECT_FALSE(enabled(window::id::kModeButton));
     EXPECT_TRUE(modeChecked(227));  // the current mode
-    ASSERT_TRUE(clickMode(id::kOk));
+    ASSERT_TRUE(clickMode(window::id::kOk));
     EXPECT_FALSE(mode()->isVisible());
-    EXPECT_TRUE(enabled(id::kModeButton));
+    EXPECT_TRUE(enabled(window::id::kModeButton));
 
     show();
     mode()->close();
     processQueued();
     ASSERT_NE(mode(), nullptr);  // still there, only hidden
     EXPECT_FALSE(mode()->isVisible());
-    EXPECT_TRUE(enabled(id::kModeButton));
+    EXPECT_TRUE(enabled(window::id::kModeButton));
     show();  // and it comes back
     EXPECT_TRUE(mode()->isVisible());
 }
@@ -73,7 +73,7 @@ TEST_F(ModeWindow, EachRadioAppliesItsModeToTheMainWindow) {
         ASSERT_TRUE(clickMode(row.radio));
         EXPECT_EQ(window->state().mode.load(), row.mode);
         EXPECT_EQ(window->state().sendTarget.load(), row.target);
-        EXPECT_EQ(caption(id::kModeButton), row.caption);
+        EXPECT_EQ(caption(window::id::kModeButton), row.caption);
         EXPECT_EQ(enabled(203), row.dteList);
         EXPECT_EQ(enabled(204), row.dceList);
         EXPECT_EQ(enabled(209), row.flow);
@@ -82,24 +82,24 @@ TEST_F(ModeWindow, EachRadioAppliesItsModeToTheMainWindow) {
         // The main window's send marks are never changed by the mode window.
         EXPECT_TRUE(checked(217));
         EXPECT_FALSE(checked(218));
-        EXPECT_FALSE(enabled(id::kModeButton));  // still shown
+        EXPECT_FALSE(enabled(window::id::kModeButton));  // still shown
     }
 }
 
 TEST_F(ModeWindow, ListeningModesPutFlowControlBackToNoneAlsoWhenChosenAgainAndAtOpen) {
     show();
     ASSERT_TRUE(clickMode(230));
-    ASSERT_TRUE(clickMode(id::kOk));
-    ASSERT_TRUE(click(id::kOpenClose));
-    ASSERT_TRUE(click(id::kOpenClose));  // Close COM enables the flow combo
+    ASSERT_TRUE(clickMode(window::id::kOk));
+    ASSERT_TRUE(click(window::id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));  // Close COM enables the flow combo
     auto* flow = qobject_cast<QComboBox*>(window->control(209));
     ASSERT_TRUE(flow->isEnabled());
     flow->setCurrentIndex(1);
     ASSERT_EQ(window->controls().selection(209), 1);
-    ASSERT_TRUE(click(id::kOpenClose));  // a listening mode opens without flow control
+    ASSERT_TRUE(click(window::id::kOpenClose));  // a listening mode opens without flow control
     EXPECT_EQ(flow->currentIndex(), 0);
     EXPECT_EQ(window->state().config.dte.flowControl, engine::kFlowNone);
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
 
     flow->setCurrentIndex(2);
     show();
@@ -118,7 +118,7 @@ TEST_F(ModeWindow, SwitchingWhileOpenNeverEnablesTheSendingControlsAgain) {
     // radios act on the open session.
     show();
     ASSERT_TRUE(clickMode(227));
-    ASSERT_TRUE(click(id::kOpenClose));  // 216, 217 enabled by the open
+    ASSERT_TRUE(click(window::id::kOpenClose));  // 216, 217 enabled by the open
     ASSERT_TRUE(enabled(216));
     ASSERT_TRUE(enabled(217));
     ASSERT_TRUE(clickMode(230));
@@ -131,17 +131,17 @@ TEST_F(ModeWindow, SwitchingWhileOpenNeverEnablesTheSendingControlsAgain) {
     EXPECT_TRUE(enabled(204));
     EXPECT_EQ(window->state().mode.load(), engine::kIntercede);
     // Hiding the window enables the mode button although the ports are open.
-    ASSERT_TRUE(clickMode(id::kOk));
-    EXPECT_TRUE(enabled(id::kModeButton));
+    ASSERT_TRUE(clickMode(window::id::kOk));
+    EXPECT_TRUE(enabled(window::id::kModeButton));
     EXPECT_TRUE(window->state().portOpen);
 }
 
 TEST_F(ModeWindow, APressWithTheWindowGoneIsIgnoredSafely) {
     window->OnExit();  // asks the mode window to end
     ASSERT_TRUE(waitFor([this] { return mode() == nullptr; }));
-    ASSERT_TRUE(click(id::kModeButton));
+    ASSERT_TRUE(click(window::id::kModeButton));
     processQueued();
-    EXPECT_TRUE(enabled(id::kModeButton));
+    EXPECT_TRUE(enabled(window::id::kModeButton));
 }
 
 TEST_F(ModeWindow, ExitEndsItEvenWhileShown) {

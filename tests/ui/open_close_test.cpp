@@ -10,7 +10,7 @@
 
 #include "platform/tty_port.h"
 #include "support/main_window_fixture.h"
-#include "ui/control_ids.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui::test {
 namespace {
@@ -33,9 +33,9 @@ TEST_P(OpenClose, OpenSetsTheControlsOfTheModeAndCloseUnlocksThem) {
     const OpenRow row = GetParam();
     chooseMode(row.radio);
     ASSERT_EQ(window->state().mode.load(), row.mode);
-    ASSERT_TRUE(enabled(id::kModeButton));
+    ASSERT_TRUE(enabled(window::id::kModeButton));
 
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     EXPECT_TRUE(window->state().portOpen);
     EXPECT_EQ(caption(211), "Close COM");
     EXPECT_TRUE(waitForTraffic(kPortOn));
@@ -50,7 +50,7 @@ TEST_P(OpenClose, OpenSetsTheControlsOfTheModeAndCloseUnlocksThem) {
     EXPECT_EQ(engine->isOpen(engine::kDteSide), row.dteOpen);
     EXPECT_EQ(engine->isOpen(engine::kDceSide), row.dceOpen);
 
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     EXPECT_TRUE(waitForTraffic(std::string(kPortOn) + "\r\n*** Port is OFF ***\r\n"));
     expectSessionClosed();
 }
@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
 using OpenCloseEdges = MainWindowFixture;
 
 TEST_F(OpenCloseEdges, TheSettingsChosenInTheControlsReachTheSession) {
-    chooseMode(id::kIntercedeRadio);
+    chooseMode(window::id::kIntercedeRadio);
     // The operator picks by clicking the entries.
     const std::pair<int, int> picks[] = {{203, 1}, {204, 0}, {205, 4}};
     for (const auto& [list, row] : picks) {
@@ -80,7 +80,7 @@ TEST_F(OpenCloseEdges, TheSettingsChosenInTheControlsReachTheSession) {
     qobject_cast<QComboBox*>(window->control(207))->setCurrentIndex(1);  // "7"
     qobject_cast<QComboBox*>(window->control(208))->setCurrentIndex(2);  // "2"
     qobject_cast<QComboBox*>(window->control(209))->setCurrentIndex(2);  // "Xon/Xoff"
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     const engine::SessionConfig& config = window->state().config;
     EXPECT_EQ(config.mode, engine::kIntercede);
     EXPECT_EQ(config.dte.side, engine::kDteSide);
@@ -103,7 +103,7 @@ TEST_F(OpenCloseEdges, ABusyPortShowsTheTwoErrorLinesAndChangesNothingElse) {
     const std::map<int, bool> before = enabledStates();
     const std::string textBefore = traffic();
 
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     ASSERT_TRUE(waitForTraffic(kOpenFailed));
     const std::string shown = traffic().substr(textBefore.size());
     EXPECT_EQ(shown.rfind(kOpenFailed, 0), 0u) << shown;
@@ -118,7 +118,7 @@ TEST_F(OpenCloseEdges, ABusyPortShowsTheTwoErrorLinesAndChangesNothingElse) {
 
     // Once the port is free, the same press opens it.
     holder = platform::TtyPort::open(far[1]->path());  // releases COM1
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     EXPECT_TRUE(window->state().portOpen);
     EXPECT_TRUE(waitForTraffic(kPortOn));
 }

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "support/main_window_fixture.h"
-#include "ui/control_ids.h"
 #include "ui/traffic_view.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui::test {
 namespace {
@@ -39,7 +39,7 @@ TEST_F(TrafficLink, TextFromOtherThreadsArrivesWholeAndInOrder) {
 }
 
 TEST_F(TrafficLink, NewTrafficGoesWhereTheOperatorClicked) {
-    openIn(id::kDteEmulationRadio);
+    openIn(window::id::kDteEmulationRadio);
     ASSERT_TRUE(far[0]->write("AB"));
     ASSERT_TRUE(waitForTraffic("0x41 0x42 "));
     const std::string before = traffic();
@@ -59,7 +59,7 @@ TEST_F(TrafficLink, NewTrafficGoesWhereTheOperatorClicked) {
 }
 
 TEST_F(TrafficLink, AHangUpOnOneSideClosesTheSessionAsCloseComDoes) {
-    openIn(id::kIntercedeRadio);
+    openIn(window::id::kIntercedeRadio);
     far[1]->hangUp();
     EXPECT_TRUE(waitForTraffic("\r\n*** COM2 disconnected ***\r\n\r\n*** Port is OFF ***\r\n"));
     ASSERT_TRUE(waitFor([this] { return !window->state().portOpen; }));
@@ -71,11 +71,11 @@ TEST_F(TrafficLink, AHangUpOnOneSideClosesTheSessionAsCloseComDoes) {
 }
 
 TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
-    openIn(id::kIntercedeRadio);
+    openIn(window::id::kIntercedeRadio);
     const std::uint64_t oldThread = engine->channel(engine::kDteSide).receiveThreadId.load();
     ASSERT_NE(oldThread, 0u);
-    ASSERT_TRUE(click(id::kOpenClose));
-    ASSERT_TRUE(click(id::kOpenClose));  // open again at once
+    ASSERT_TRUE(click(window::id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));  // open again at once
     ASSERT_NE(engine->channel(engine::kDteSide).receiveThreadId.load(), oldThread);
     // The notices of the first session's threads arrive now, and then some more.
     processQueued();
@@ -83,7 +83,7 @@ TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
         window->postReceiveExit(engine::ReceiveExitNotice{oldThread, engine::kDteSide, 1, hungUp});
     processQueued();
     EXPECT_TRUE(window->state().portOpen);
-    EXPECT_EQ(caption(id::kOpenClose), "Close COM");
+    EXPECT_EQ(caption(window::id::kOpenClose), "Close COM");
     EXPECT_TRUE(engine->isOpen(engine::kDteSide));
     EXPECT_TRUE(engine->isOpen(engine::kDceSide));
     ASSERT_TRUE(far[0]->write("ping"));
@@ -94,27 +94,27 @@ TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
     window->postReceiveExit(engine::ReceiveExitNotice{current, engine::kDteSide, 1, false});
     processQueued();
     EXPECT_FALSE(window->state().portOpen);
-    EXPECT_EQ(caption(id::kOpenClose), "Open COM");
+    EXPECT_EQ(caption(window::id::kOpenClose), "Open COM");
     EXPECT_FALSE(engine->isOpen(engine::kDteSide));
 }
 
 TEST_F(TrafficLink, TheCloseBoxAndExitCloseThePortsAndAskTheLoopToEnd) {
-    openIn(id::kDteEmulationRadio);
+    openIn(window::id::kDteEmulationRadio);
     QSignalSpy quit(window.get(), &Cmainwin::quitRequested);
     EXPECT_FALSE(window->close());  // the window stays until the entry destroys it
     EXPECT_EQ(quit.count(), 1);
     EXPECT_FALSE(engine->isOpen(engine::kDteSide));
     EXPECT_TRUE(waitFor([this] { return window->modeWindow() == nullptr; }));
 
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     ASSERT_TRUE(engine->isOpen(engine::kDteSide));
-    ASSERT_TRUE(click(id::kExit));
+    ASSERT_TRUE(click(window::id::kExit));
     EXPECT_EQ(quit.count(), 2);
     EXPECT_FALSE(engine->isOpen(engine::kDteSide));
 }
 
 TEST_F(TrafficLink, DestroyingTheWindowWithTrafficFlowingIsPrompt) {
-    openIn(id::kIntercedeRadio);
+    openIn(window::id::kIntercedeRadio);
     std::atomic<bool> stop{false};
     std::thread flood([&] {
         const std::string chunk(1024, 'U');

@@ -23,7 +23,7 @@
 #include <tuple>
 #include <vector>
 
-#include "ui/traffic_scroll_scale.h"
+#include "window/traffic_scroll_scale.h"
 
 namespace ostrel::ui {
 namespace {
@@ -300,12 +300,12 @@ TEST(TrafficScrollScale, MapsRowsToValuesOneToOneWhileTheyFitAndScaledBeyond) {
                           Case{4000, 1000, 3999, 1000},
                           Case{std::int64_t{5} << 32, std::int64_t{1} << 30, std::int64_t{5} << 31, 1 << 29}};
     for (const auto& [maxTopRow, limit, row, value] : cases) {
-        const ScrollScale scale{maxTopRow, limit};
+        const window::ScrollScale scale{maxTopRow, limit};
         EXPECT_EQ(scale.valueForRow(row), value) << maxTopRow << " " << row;
         EXPECT_LE(scale.maximum(), limit);
     }
 
-    const ScrollScale rows{12345, std::int64_t{1} << 30};
+    const window::ScrollScale rows{12345, std::int64_t{1} << 30};
     EXPECT_FALSE(rows.isScaled());
     EXPECT_EQ(rows.maximum(), 12345);
     EXPECT_EQ(rows.rowForValue(777), 777);

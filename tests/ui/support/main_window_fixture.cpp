@@ -9,8 +9,8 @@
 #include <stdexcept>
 
 #include "platform/pty_test_support.h"
-#include "ui/control_ids.h"
 #include "ui/traffic_view.h"
+#include "window/control_ids.h"
 
 namespace ostrel::ui::test {
 
@@ -77,16 +77,16 @@ bool MainWindowFixture::clickMode(int id) {
 }
 
 void MainWindowFixture::chooseMode(int radioId) {
-    ASSERT_TRUE(click(id::kModeButton));
+    ASSERT_TRUE(click(window::id::kModeButton));
     ASSERT_TRUE(waitFor([this] { return window->modeWindow() && window->modeWindow()->isVisible(); }));
     ASSERT_TRUE(clickMode(radioId));
-    ASSERT_TRUE(clickMode(id::kOk));
+    ASSERT_TRUE(clickMode(window::id::kOk));
     ASSERT_FALSE(window->modeWindow()->isVisible());
 }
 
 void MainWindowFixture::openIn(int radioId) {
     ASSERT_NO_FATAL_FAILURE(chooseMode(radioId));
-    ASSERT_TRUE(click(id::kOpenClose));
+    ASSERT_TRUE(click(window::id::kOpenClose));
     ASSERT_TRUE(window->state().portOpen);
 }
 
@@ -117,7 +117,7 @@ bool MainWindowFixture::waitForTraffic(const std::string& text, std::chrono::mil
 
 void MainWindowFixture::expectSessionClosed() {
     EXPECT_FALSE(window->state().portOpen);
-    EXPECT_EQ(caption(id::kOpenClose), "Open COM");
+    EXPECT_EQ(caption(window::id::kOpenClose), "Open COM");
     for (int id : {202, 203, 204, 205, 206, 207, 208, 209}) EXPECT_TRUE(enabled(id)) << id;
     for (int id : {212, 216, 217, 218}) EXPECT_FALSE(enabled(id)) << id;
     EXPECT_TRUE(

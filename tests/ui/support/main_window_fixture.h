@@ -21,6 +21,7 @@
 #include "ui/caboutbox.h"
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
+#include "window/main_window_ids.h"
 
 namespace ostrel::ui::test {
 
@@ -42,9 +43,7 @@ private:
     platform::PtyPair pair_;
 };
 
-// Every control of the main window that carries an id, as its template makes them.
-inline constexpr int kMainWindowIds[] = {201, 202, 203, 204, 205, 206, 207, 208, 209, 210,
-                                         211, 212, 213, 214, 216, 217, 218, 219, 233, 234};
+using window::test::kMainWindowIds;
 
 // Runs the GUI loop until `condition` holds or `timeout` passes.
 bool waitFor(const std::function<bool()>& condition,

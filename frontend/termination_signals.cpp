@@ -1,0 +1,41 @@
+#include "frontend/termination_signals.h"
+
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <system_error>
+
+namespace ostrel::frontend {
+
+TerminationSignals::TerminationSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    if (int error = pthread_sigmask(SIG_BLOCK, &set, &previous_); error != 0)
+        throw std::system_error(error, std::generic_category(), "pthread_sigmask");
+    fd_.reset(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!fd_.valid()) {
+        const int error = errno;
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+        throw std::system_error(error, std::generic_category(), "signalfd");
+    }
+}
+
+TerminationSignals::~TerminationSignals() {
+    // A signal that came while we were shutting down has been answered
+    // already: take it, so that restoring the mask does not deliver it.
+    while (take() != 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+int TerminationSignals::take() {
+    signalfd_siginfo info{};
+    const ssize_t n = ::read(fd_.get(), &info, sizeof info);
+    return n == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+}  // namespace ostrel::frontend

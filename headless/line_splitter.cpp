@@ -1,0 +1,28 @@
+#include "headless/line_splitter.h"
+
+namespace ostrel::headless {
+
+std::vector<std::string> LineSplitter::feed(std::string_view bytes) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < bytes.size();) {
+        const auto end = bytes.find('\n', start);
+        if (end == std::string_view::npos) {
+            partial_.append(bytes.substr(start));
+            break;
+        }
+        partial_.append(bytes.substr(start, end - start));
+        lines.push_back(std::move(partial_));
+        partial_.clear();
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::optional<std::string> LineSplitter::finish() {
+    if (partial_.empty()) return std::nullopt;
+    std::string last = std::move(partial_);
+    partial_.clear();
+    return last;
+}
+
+}  // namespace ostrel::headless

@@ -1,0 +1,111 @@
+// The registration switches (the first "-" or "/" followed by one of the two
+// words, in any case, ending at the end, a blank or a tab) and what they do:
+// "RegServer" writes the desktop entry with the AppID, "UnregServer" removes
+// only our entry.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/temp_dir.h"
+#include "window/desktop_entry.h"
+#include "window/registration_switch.h"
+
+namespace ostrel::window {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::test::TempDir;
+
+struct Row {
+    const char* commandLine;
+    RegistrationSwitch expected;
+};
+
+TEST(RegistrationSwitchParse, FindsTheFirstSwitchAfterADashOrSlash) {
+    const Row table[] = {
+        {"/usr/bin/ostrel", RegistrationSwitch::None},
+        {"/usr/bin/ostrel --demo", RegistrationSwitch::None},
+        {"/usr/bin/ostrel /RegServer", RegistrationSwitch::Register},
+        {"/usr/bin/ostrel -regserver", RegistrationSwitch::Register},
+        {"/usr/bin/ostrel --RegServer", RegistrationSwitch::Register},
+        {"/usr/bin/ostrel /UnregServer", RegistrationSwitch::Unregister},
+        {"/usr/bin/ostrel -UnRegServer --demo", RegistrationSwitch::Unregister},
+        {"/usr/bin/ostrel /RegServer\t-x", RegistrationSwitch::Register},
+        // Only the first switch found counts.
+        {"ostrel /UnregServer /RegServer", RegistrationSwitch::Unregister},
+        {"ostrel -RegServer -UnregServer", RegistrationSwitch::Register},
+        // A longer word that begins with a switch name matches neither.
+        {"ostrel /RegServers", RegistrationSwitch::None},
+        {"ostrel /RegServerX /UnregServer", RegistrationSwitch::Unregister},
+        {"ostrel -Reg Server", RegistrationSwitch::None},
+        // The word must follow the "-" or "/" directly.
+        {"ostrel RegServer", RegistrationSwitch::None},
+        {"ostrel - RegServer", RegistrationSwitch::None},
+        // A "-" or "/" inside a path or another argument is passed over.
+        {"/opt/RegServer-tools/ostrel", RegistrationSwitch::None},
+        {"/opt/x/ostrel --port 3=/dev/RegServer", RegistrationSwitch::Register},
+        {"", RegistrationSwitch::None},
+        {"-", RegistrationSwitch::None},
+    };
+    for (const Row& row : table)
+        EXPECT_EQ(ParseRegistrationSwitch(row.commandLine), row.expected) << '"' << row.commandLine << '"';
+}
+
+TEST(RegistrationSwitchParse, JoinsTheArgumentsWithBlanks) {
+    const char* argv[] = {"/usr/bin/ostrel", "--demo", "/RegServer"};
+    EXPECT_EQ(JoinCommandLine(3, argv), "/usr/bin/ostrel --demo /RegServer");
+    EXPECT_EQ(ParseRegistrationSwitch(JoinCommandLine(3, argv)), RegistrationSwitch::Register);
+}
+
+TEST(DesktopEntryDirectoryTest, PrefersAnAbsoluteXdgDataHome) {
+    EXPECT_EQ(DesktopEntryDirectory("/data", "/home/op"), "/data/applications");
+    EXPECT_EQ(DesktopEntryDirectory("relative", "/home/op"), "/home/op/.local/share/applications");
+    EXPECT_EQ(DesktopEntryDirectory(nullptr, "/home/op"), "/home/op/.local/share/applications");
+    EXPECT_EQ(DesktopEntryDirectory("", "/home/op"), "/home/op/.local/share/applications");
+    EXPECT_EQ(DesktopEntryDirectory(nullptr, nullptr), "");
+}
+
+TEST(DesktopEntryTest, RegisterWritesTheEntryWithTheAppIdAndUnregisterRemovesIt) {
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    const std::string apps = dir / "share/applications";  // created on the way
+    EXPECT_EQ(HandleRegistrationSwitch(RegistrationSwitch::None, apps, "/usr/bin/ostrel").exitCode, 0);
+    EXPECT_FALSE(fs::exists(apps));  // no switch does nothing
+    const RegistrationOutcome outcome =
+        HandleRegistrationSwitch(RegistrationSwitch::Register, apps, "/opt/ostrel dir/ostrel");
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.message;
+    std::ifstream in(fs::path(apps) / "ostrel.desktop");
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
+    EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
+    EXPECT_NE(text.find("\nExec=\"/opt/ostrel dir/ostrel\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\nX-Ostrel-AppID={D43054EE-D6CE-475F-88CD-2A283E9E3649}\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(fs::path(apps) / "ostrel.desktop.new"));
+
+    EXPECT_EQ(HandleRegistrationSwitch(RegistrationSwitch::Unregister, apps, "").exitCode, 0);
+    EXPECT_FALSE(fs::exists(fs::path(apps) / "ostrel.desktop"));
+    EXPECT_TRUE(fs::exists(apps));                        // the folder itself stays
+    EXPECT_EQ(UnregisterDesktopEntry(apps).exitCode, 0);  // nothing to remove is no failure
+}
+
+TEST(DesktopEntryTest, AnotherProgramsEntryAndAFolderThatCannotBeMadeAreReported) {
+    TempDir dir;
+    const fs::path entry = fs::path(dir.path()) / "ostrel.desktop";
+    std::ofstream(entry) << "[Desktop Entry]\nName=Something else\n";
+    RegistrationOutcome outcome = UnregisterDesktopEntry(dir.path());
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.message.find("not Ostrel's entry"), std::string::npos);
+    EXPECT_TRUE(fs::exists(entry));
+
+    outcome = RegisterDesktopEntry((entry / "applications").string(), "/usr/bin/ostrel");
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.message.find("cannot create"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ostrel::window

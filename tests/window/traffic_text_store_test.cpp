@@ -1,0 +1,198 @@
+// The traffic text store against a plain string model: line breaks, wrapped
+// rows and edits across chunk boundaries (tiny chunks make every edit cross).
+
+#include "window/traffic_text_store.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace ostrel::window {
+namespace {
+
+// The obvious, slow reading of the same rules.
+struct Model {
+    std::string text;
+    int columns = 80;
+
+    bool endsBreak(std::size_t i) const {
+        return text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+    }
+    std::vector<TextLine> lines() const {
+        std::vector<TextLine> out;
+        std::int64_t start = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (!endsBreak(i)) continue;
+            const bool pair = text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+            const auto end = static_cast<std::int64_t>(i) - (pair ? 1 : 0);
+            out.push_back(
+                {static_cast<std::int64_t>(out.size()), start, end, static_cast<std::int64_t>(i) + 1});
+            start = static_cast<std::int64_t>(i) + 1;
+        }
+        const auto size = static_cast<std::int64_t>(text.size());
+        out.push_back({static_cast<std::int64_t>(out.size()), start, size, size});
+        return out;
+    }
+    std::vector<TextRow> rows() const {
+        std::vector<TextRow> out;
+        for (const TextLine& line : lines()) {
+            std::int64_t start = line.start;
+            do {
+                const std::int64_t end = std::min<std::int64_t>(start + columns, line.end);
+                out.push_back({static_cast<std::int64_t>(out.size()), start, end, line});
+                start = end;
+            } while (start < line.end);
+        }
+        return out;
+    }
+};
+
+auto key(const TextLine& l) {
+    return std::tuple(l.index, l.start, l.end, l.next);
+}
+auto key(const TextRow& r) {
+    return std::tuple(r.index, r.start, r.end, key(r.line));
+}
+
+// Compares every line, every row and the row and line of every caret position.
+void expectMatches(const TrafficTextStore& store, const Model& model, const std::string& step) {
+    ASSERT_EQ(store.text(), model.text) << step;
+    const auto lines = model.lines();
+    const auto rows = model.rows();
+    ASSERT_EQ(store.lineCount(), static_cast<std::int64_t>(lines.size())) << step;
+    ASSERT_EQ(store.rowCount(), static_cast<std::int64_t>(rows.size())) << step;
+    for (const TextLine& line : lines) EXPECT_EQ(key(store.line(line.index)), key(line)) << step;
+    TextRow walked = store.row(0);
+    for (const TextRow& row : rows) {
+        EXPECT_EQ(key(store.row(row.index)), key(row)) << step;
+        EXPECT_EQ(key(walked), key(row)) << step << " walked";
+        walked = store.nextRow(walked);
+    }
+    for (std::int64_t position = 0; position <= static_cast<std::int64_t>(model.text.size()); ++position) {
+        const std::string where = step + " position " + std::to_string(position);
+        // The caret's row: the last row that starts at or before it, except
+        // that a caret at the end of a full last row stays on that row.
+        std::size_t expectedRow = 0;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const TextRow& row = rows[r];
+            const bool inside = position >= row.start && position < row.end;
+            const bool atEnd = row.isLastOfLine() && position >= row.end && position < row.line.next;
+            const bool atEndOfText = row.isLastOfLine() && position == row.end && row.line.next == row.end;
+            if (inside || atEnd || atEndOfText || (row.start == row.end && position == row.start)) {
+                expectedRow = r;
+                break;
+            }
+        }
+        EXPECT_EQ(key(store.rowAt(position)), key(rows[expectedRow])) << where;
+        EXPECT_EQ(key(store.lineAt(position)), key(rows[expectedRow].line)) << where;
+    }
+}
+
+TEST(TrafficTextStore, RecognisesEveryKindOfLineBreak) {
+    using Case = std::pair<std::string, std::vector<std::int64_t>>;
+    const Case cases[] = {Case{"", {0}},
+                          Case{"abc", {3}},
+                          Case{"a\r\nb", {1, 4}},
+                          Case{"a\rb", {1, 3}},
+                          Case{"a\nb", {1, 3}},
+                          Case{"a\r\r\nb", {1, 2, 5}},
+                          Case{"\n\r", {0, 1, 2}},
+                          Case{"a\r", {1, 2}},
+                          Case{"\r\n\r\n", {0, 2, 4}},
+                          Case{"x\n\rz", {1, 2, 4}}};
+    for (const auto& [text, lineEnds] : cases) {
+        TrafficTextStore store;
+        store.append(text);
+        ASSERT_EQ(store.lineCount(), static_cast<std::int64_t>(lineEnds.size())) << text;
+        for (std::size_t i = 0; i < lineEnds.size(); ++i)
+            EXPECT_EQ(store.line(static_cast<std::int64_t>(i)).end, lineEnds[i]) << text << " line " << i;
+    }
+}
+
+// Random edits of tiny chunks, checked against the model after every step.
+TEST(TrafficTextStore, RandomEditsMatchThePlainModel) {
+    std::mt19937 random(20240607);
+    const std::string alphabet = "ab\r\n\r\nxyz";
+    for (int round = 0; round < 40; ++round) {
+        const int chunkBytes = 1 + static_cast<int>(random() % 9);
+        Model model;
+        model.columns = 1 + static_cast<int>(random() % 6);
+        TrafficTextStore store(model.columns, chunkBytes);
+        for (int step = 0; step < 60; ++step) {
+            std::string text(random() % 12, ' ');
+            for (char& c : text) c = alphabet[random() % alphabet.size()];
+            const auto size = static_cast<std::int64_t>(model.text.size());
+            const int kind = static_cast<int>(random() % 10);
+            std::string what;
+            if (kind < 4) {
+                what = "append";
+                store.append(text);
+                model.text += text;
+            } else if (kind < 8) {
+                const std::int64_t position = static_cast<std::int64_t>(random() % (size + 1));
+                const std::int64_t count = size == position ? 0 : static_cast<std::int64_t>(random() % 6);
+                const std::int64_t removed = std::min(count, size - position);
+                what = "replace at " + std::to_string(position) + " count " + std::to_string(count);
+                store.replace(position, count, text);
+                model.text.replace(static_cast<std::size_t>(position), static_cast<std::size_t>(removed),
+                                   text);
+            } else if (kind < 9) {
+                const std::int64_t position = static_cast<std::int64_t>(random() % (size + 1));
+                const std::int64_t count = static_cast<std::int64_t>(random() % 30);
+                what = "erase at " + std::to_string(position);
+                store.erase(position, count);
+                model.text.erase(static_cast<std::size_t>(position), static_cast<std::size_t>(count));
+            } else {
+                model.columns = 1 + static_cast<int>(random() % 6);
+                what = "width " + std::to_string(model.columns);
+                store.setWrapColumns(model.columns);
+            }
+            expectMatches(store, model,
+                          "round " + std::to_string(round) + " step " + std::to_string(step) + " " + what);
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+// Bytes of every value, in pieces of every length, so that line breaks fall
+// at every alignment and next to the values around "\r" and "\n".
+TEST(TrafficTextStore, FindsBreaksAmongBytesOfEveryValue) {
+    std::mt19937 random(77);
+    Model model;
+    model.columns = 13;
+    TrafficTextStore store(13);
+    while (model.text.size() < 300000) {
+        std::string piece(random() % 5000, ' ');
+        for (char& c : piece) {
+            const unsigned value = random() % 64 == 0 ? random() % 16 : 0x0E + random() % 242;
+            c = static_cast<char>(value & 0xFF);
+        }
+        store.append(piece);
+        model.text += piece;
+    }
+    ASSERT_EQ(store.text(), model.text);
+    const auto lines = model.lines();
+    ASSERT_EQ(store.lineCount(), static_cast<std::int64_t>(lines.size()));
+    for (const TextLine& line : lines) EXPECT_EQ(key(store.line(line.index)), key(line));
+    EXPECT_EQ(store.rowCount(), static_cast<std::int64_t>(model.rows().size()));
+}
+
+// The worst case for storage: every byte ends a line.
+TEST(TrafficTextStore, EmptyLinesStayWithinThreeBytesPerCharacter) {
+    TrafficTextStore store;
+    const std::string batch(100000, '\n');
+    for (int i = 0; i < 40; ++i) store.append(batch);
+    EXPECT_EQ(store.lineCount(), store.size() + 1);
+    EXPECT_EQ(store.rowCount(), store.size() + 1);
+    EXPECT_LE(store.memoryBytes(), static_cast<std::size_t>(3 * store.size() + 256 * 1024));
+    store.clear();  // leaves one empty row
+    EXPECT_EQ(store.size(), 0);
+    EXPECT_EQ(store.lineCount(), 1);
+    EXPECT_EQ(store.rowCount(), 1);
+}
+
+}  // namespace
+}  // namespace ostrel::window

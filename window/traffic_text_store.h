@@ -1,0 +1,158 @@
+#pragma once
+// The text of the traffic window, without any toolkit: 8-bit text (one byte is
+// one character) in chunks of at most 64 KiB, with running totals per chunk so
+// that the cost of an edit does not grow with the text already held.
+//
+// Line breaks: "\r\n" is one break, and a lone "\r" or a lone "\n" is a break
+// too. A "\r" at the very end is a break until a "\n" joins it. A break is
+// recorded by the offset of its last byte inside its chunk (16 bits each).
+//
+// Rows: lines are wrapped at wrapColumns() characters; a line of L characters
+// takes max(1, ceil(L / columns)) rows. Each chunk "owns" the lines that begin
+// right after the breaks it holds (chunk 0 also owns the first line) and keeps
+// the number of rows of those lines, so row <-> offset lookups are O(log n)
+// plus one walk over one chunk's breaks. A new width recounts every line.
+//
+// Costs: appending at the end is amortised O(appended bytes); an edit
+// elsewhere rewrites the chunks it touches (O(chunk)) and, when the number of
+// chunks changes, rebuilds the per-chunk totals (O(chunks), 16 Ki chunks per
+// GiB). Storage is about one byte per byte held, plus 2 bytes per line.
+//
+// Not thread-safe: the traffic view uses it on the UI thread only.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "window/traffic_prefix_sums.h"
+
+namespace ostrel::window {
+
+// One logical line: [start, end) is its text and [end, next) its line break
+// (empty for the last line, whose next is the size of the text).
+struct TextLine {
+    std::int64_t index = 0;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    std::int64_t next = 0;
+
+    std::int64_t length() const { return end - start; }
+};
+
+// One visual row: the characters [start, end) of `line`.
+struct TextRow {
+    std::int64_t index = 0;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    TextLine line;
+
+    bool isLastOfLine() const { return end == line.end; }
+};
+
+class TrafficTextStore {
+public:
+    static constexpr std::int64_t kDefaultChunkBytes = 64 * 1024;
+
+    // chunkBytes (1 to 65536) is a parameter so that tests can cross chunk
+    // boundaries with short texts.
+    explicit TrafficTextStore(int wrapColumns = 80, std::int64_t chunkBytes = kDefaultChunkBytes);
+
+    std::int64_t size() const { return bytes_.total(); }
+    std::int64_t lineCount() const { return breaks_.total() + 1; }
+    std::int64_t rowCount() const { return rows_.total(); }
+    int wrapColumns() const { return columns_; }
+    // Recounts the rows of every line when the width changes: O(lines).
+    void setWrapColumns(int columns);
+    // Rows taken by a line of `length` characters at the current width.
+    std::int64_t rowsFor(std::int64_t length) const {
+        return length <= 0 ? 1 : (length + columns_ - 1) / columns_;
+    }
+
+    // Replaces [position, position + removeCount) by `text`; out-of-range
+    // values are clamped to the text.
+    void replace(std::int64_t position, std::int64_t removeCount, std::string_view text);
+    void erase(std::int64_t position, std::int64_t count) { replace(position, count, {}); }
+    void append(std::string_view text) { replace(size(), 0, text); }
+    void clear();
+
+    char at(std::int64_t position) const;
+    std::string read(std::int64_t position, std::int64_t count) const;
+    std::string text() const { return read(0, size()); }
+    // Calls visit(const char* data, std::size_t length) for each stored piece
+    // of [position, position + count), in order, without copying.
+    template <class Visit>
+    void visit(std::int64_t position, std::int64_t count, Visit&& consume) const;
+    // True when `position` lies between the "\r" and the "\n" of one break.
+    bool splitsBreak(std::int64_t position) const;
+
+    TextLine line(std::int64_t index) const;
+    TextLine lineAt(std::int64_t position) const;
+    // Rows are clamped to [0, rowCount()).
+    TextRow row(std::int64_t index) const;
+    TextRow nextRow(const TextRow& row) const;
+    // The row where a caret at `position` stands. A caret at the end of a line
+    // whose length is a multiple of the width stands at the end of its last row.
+    TextRow rowAt(std::int64_t position) const;
+
+    // Bytes of storage held (text, break offsets, totals).
+    std::size_t memoryBytes() const;
+
+private:
+    struct Chunk {
+        std::string bytes;
+        std::vector<std::uint16_t> breaks;  // offsets of the last byte of each break
+    };
+    struct BreakRef {
+        std::size_t chunk = 0;
+        std::int64_t global = 0;  // offset of the break's last byte
+        int length = 1;           // 2 for "\r\n"
+    };
+
+    std::size_t chunkOf(std::int64_t position) const;
+    std::int64_t chunkStart(std::size_t chunk) const { return bytes_.prefix(chunk); }
+    BreakRef breakAt(std::size_t chunk, std::size_t local, std::int64_t base) const;
+    BreakRef breakByIndex(std::int64_t index) const;
+    std::int64_t breaksBefore(std::int64_t position) const;
+    std::size_t ownerOfLine(std::int64_t lineIndex) const;
+    std::int64_t rowsBeforeLine(std::int64_t lineIndex) const;
+    TextLine lineEndingAt(std::int64_t index, std::int64_t start, std::int64_t breakIndex) const;
+    template <class Visit>
+    void forOwnedLines(std::size_t chunk, Visit&& visit) const;
+    std::int64_t countRows(std::size_t chunk) const;
+
+    void appendAtEnd(std::string_view text);
+    void rewriteRange(std::int64_t position, std::int64_t removeCount, std::string_view text);
+    void scanBreaks(Chunk& chunk, std::size_t from, int byteAfter) const;
+    void recountRows(std::vector<std::size_t> chunks);
+    void placePieces(std::size_t first, std::size_t last, std::vector<Chunk> pieces);
+
+    int columns_;
+    std::int64_t chunkBytes_;
+    std::vector<Chunk> chunks_;  // never empty; only a sole chunk may be empty
+    PrefixSums bytes_;
+    PrefixSums breaks_;
+    PrefixSums rows_;
+};
+
+template <class Visit>
+void TrafficTextStore::visit(std::int64_t position, std::int64_t count, Visit&& consume) const {
+    position = std::clamp<std::int64_t>(position, 0, size());
+    count = std::min(count, size() - position);
+    if (count <= 0) return;
+    std::size_t chunk = chunkOf(position);
+    std::int64_t offset = position - chunkStart(chunk);
+    while (count > 0 && chunk < chunks_.size()) {
+        const std::string& bytes = chunks_[chunk].bytes;
+        const std::int64_t piece =
+            std::min<std::int64_t>(count, static_cast<std::int64_t>(bytes.size()) - offset);
+        if (piece > 0) consume(bytes.data() + offset, static_cast<std::size_t>(piece));
+        count -= piece;
+        offset = 0;
+        ++chunk;
+    }
+}
+
+}  // namespace ostrel::window
