@@ -41,7 +41,7 @@ void SimulatedDevice::run(std::stop_token stop) {
     // Sleeps up to `ms`, returning early on a stop request.
     auto pause = [&](int ms) {
         pollfd fd{wake.fd(), POLLIN, 0};
-        (void)::poll(&fd, 1, ms);
+        (void)platform::io::poll(&fd, 1, ms);
     };
 
     while (!stop.stop_requested()) {

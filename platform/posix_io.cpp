@@ -89,4 +89,9 @@ Status flushInputOutput(int fd) {
     return {};
 }
 
+Status flushInput(int fd) {
+    if (retryInterrupted([&] { return ::tcflush(fd, TCIFLUSH); }) != 0) return lastError("tcflush");
+    return {};
+}
+
 }  // namespace ostrel::platform::io

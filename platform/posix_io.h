@@ -59,5 +59,7 @@ Status lockExclusive(int fd);
 
 // tcflush(TCIOFLUSH): pending input and output discarded.
 Status flushInputOutput(int fd);
+// tcflush(TCIFLUSH): pending input discarded.
+Status flushInput(int fd);
 
 }  // namespace ostrel::platform::io
