@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +32,7 @@
 #include "headless/headless_window.h"
 #include "headless/output_writer.h"
 #include "platform/port_map.h"
+#include "platform/posix_io.h"
 #include "platform/pty_pair.h"
 #include "presentation/capture_file.h"
 #include "presentation/traffic_formatter.h"
@@ -69,18 +71,11 @@ double pushThrough(int in, int out, std::size_t total, bool& verified, double& g
         while (sent < total) {
             const std::size_t n = std::min(block.size(), total - sent);
             for (std::size_t i = 0; i < n; ++i) block[i] = patternByte(sent + i);
-            std::size_t done = 0;
-            while (done < n) {
-                const ssize_t w = ::write(in, block.data() + done, n - done);
-                if (w > 0) {
-                    done += static_cast<std::size_t>(w);
-                } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
-                    std::perror("write");
-                    return;
-                } else {
-                    pollfd p{in, POLLOUT, 0};
-                    ::poll(&p, 1, 100);
-                }
+            const ostrel::platform::io::WriteAllPolicy waitWhenFull{
+                ostrel::platform::io::WhenFull::WaitWritable, 100, EIO};
+            if (auto w = ostrel::platform::io::writeAll(in, std::span(block).first(n), waitWhenFull); !w) {
+                std::fprintf(stderr, "write: %s\n", w.error().describe().c_str());
+                return;
             }
             sent += n;
         }

@@ -32,6 +32,7 @@
 
 #include "engine/engine.h"
 #include "platform/port_map.h"
+#include "platform/posix_io.h"
 #include "platform/pty_pair.h"
 #include "support/click_widget.h"
 #include "ui/cmainwin.h"
@@ -107,10 +108,10 @@ struct Stream {
             std::uint64_t offset = written.load();
             while (!stop.stop_requested()) {
                 for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = patternAt(seed, offset + i);
-                const ssize_t n = ::write(writeFd, buffer.data(), buffer.size());
-                if (n > 0) written.store(offset += static_cast<std::uint64_t>(n));
-                if (n < 0 && errno != EAGAIN && errno != EINTR) return;
-                if (n <= 0) {
+                const auto n = ostrel::platform::io::writeSome(writeFd, buffer);
+                if (n && n.value() > 0) written.store(offset += n.value());
+                if (!n && n.error().code != EAGAIN) return;
+                if (!n || n.value() == 0) {
                     pollfd p{writeFd, POLLOUT, 0};
                     ::poll(&p, 1, 50);
                 }

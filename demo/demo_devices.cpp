@@ -2,13 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <stop_token>
 
 #include "platform/event.h"
+#include "platform/posix_io.h"
 #include "platform/pty_pair.h"
 #include "platform/unique_fd.h"
 
@@ -42,7 +41,7 @@ void SimulatedDevice::run(std::stop_token stop) {
     // Sleeps up to `ms`, returning early on a stop request.
     auto pause = [&](int ms) {
         pollfd fd{wake.fd(), POLLIN, 0};
-        (void)::poll(&fd, 1, ms);
+        (void)platform::io::poll(&fd, 1, ms);
     };
 
     while (!stop.stop_requested()) {
@@ -52,7 +51,7 @@ void SimulatedDevice::run(std::stop_token stop) {
                 pause(kRetryMs);
                 continue;
             }
-            platform::setRawMode(line.get());
+            (void)platform::setRawMode(line.get());
         }
 
         const demo::Millis now = clock_();
@@ -66,29 +65,31 @@ void SimulatedDevice::run(std::stop_token stop) {
 
         pollfd fds[2] = {{line.get(), static_cast<short>(POLLIN | (unsent.empty() ? 0 : POLLOUT)), 0},
                          {wake.fd(), POLLIN, 0}};
-        if (::poll(fds, 2, timeout) < 0) {
-            if (errno != EINTR) pause(kRetryMs);
+        if (!platform::io::poll(fds, 2, timeout)) {
+            pause(kRetryMs);
             continue;
         }
         if (fds[1].revents & POLLIN) break;
 
         bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         if (fds[0].revents & POLLIN) {
-            const ssize_t n = ::read(line.get(), buffer, sizeof buffer);
-            if (n > 0) {
-                received_ += static_cast<std::uint64_t>(n);
-                script_->receive(std::string_view(buffer, static_cast<std::size_t>(n)), clock_());
+            const platform::Result<std::size_t> n =
+                platform::io::readSome(line.get(), {reinterpret_cast<std::uint8_t*>(buffer), sizeof buffer});
+            if (n && n.value() > 0) {
+                received_ += n.value();
+                script_->receive(std::string_view(buffer, n.value()), clock_());
                 hungUp = false;  // data first; a hang-up shows again on the next poll
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            } else if (n || n.error().code != EAGAIN) {
                 hungUp = true;
             }
         }
         if (!hungUp && (fds[0].revents & POLLOUT) && !unsent.empty()) {
-            const ssize_t n = ::write(line.get(), unsent.data(), unsent.size());
-            if (n > 0) {
-                sent_ += static_cast<std::uint64_t>(n);
-                unsent.erase(0, static_cast<std::size_t>(n));
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            const platform::Result<std::size_t> n = platform::io::writeSome(
+                line.get(), {reinterpret_cast<const std::uint8_t*>(unsent.data()), unsent.size()});
+            if (n) {
+                sent_ += n.value();
+                unsent.erase(0, n.value());
+            } else if (n.error().code != EAGAIN) {
                 hungUp = true;
             }
         }

@@ -15,7 +15,7 @@ PortListing EnumeratePorts(const platform::PortMap& ports) {
         if (entry.number < 1 || entry.number > kHighestListedPort) continue;
         // Opened and closed again at once, with nothing configured: a
         // missing port and one held by someone else are both left out.
-        if (ports.probe(entry.number)) continue;
+        if (!ports.probe(entry.number)) continue;
         listing.table[listing.count] = static_cast<std::uint8_t>(entry.number);
         ++listing.count;
         listing.texts.push_back(platform::comName(entry.number));

@@ -1,18 +1,15 @@
 #include "frontend/operator_text.h"
 
-#include <unistd.h>
+#include <cstdint>
 
-#include <cerrno>
+#include "platform/posix_io.h"
 
 namespace ostrel::frontend {
 
 void WriteText(int fd, std::string_view message) {
-    while (!message.empty()) {
-        const ssize_t n = ::write(fd, message.data(), message.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // nowhere to report it
-        message.remove_prefix(static_cast<std::size_t>(n));
-    }
+    // Gives up at the first failure, a full pipe (EAGAIN) or a write that takes
+    // nothing: there is nowhere to report it.
+    (void)platform::io::writeAll(fd, {reinterpret_cast<const std::uint8_t*>(message.data()), message.size()});
 }
 
 }  // namespace ostrel::frontend

@@ -2,9 +2,12 @@
 
 #include <pthread.h>
 #include <sys/signalfd.h>
-#include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <system_error>
+
+#include "platform/posix_io.h"
 
 namespace ostrel::frontend {
 
@@ -34,8 +37,9 @@ TerminationSignals::~TerminationSignals() {
 
 int TerminationSignals::take() {
     signalfd_siginfo info{};
-    const ssize_t n = ::read(fd_.get(), &info, sizeof info);
-    return n == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+    const platform::Result<std::size_t> n =
+        platform::io::readSome(fd_.get(), {reinterpret_cast<std::uint8_t*>(&info), sizeof info});
+    return n && n.value() == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
 }
 
 }  // namespace ostrel::frontend

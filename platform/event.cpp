@@ -1,11 +1,12 @@
 #include "platform/event.h"
 
 #include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
+
+#include "platform/posix_io.h"
 
 namespace ostrel::platform {
 
@@ -54,15 +55,14 @@ WakeFd::WakeFd() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
 void WakeFd::signal() {
     const std::uint64_t one = 1;
     // EAGAIN means the counter is at its maximum: the fd is readable anyway.
-    while (::write(fd_.get(), &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    (void)io::writeSome(fd_.get(), {reinterpret_cast<const std::uint8_t*>(&one), sizeof one});
 }
 
 void WakeFd::drain() {
     std::uint64_t count = 0;
-    // Without EFD_SEMAPHORE one read takes the whole counter back to zero.
-    while (::read(fd_.get(), &count, sizeof count) < 0 && errno == EINTR) {
-    }
+    // Without EFD_SEMAPHORE one read takes the whole counter back to zero;
+    // EAGAIN means it was zero already.
+    (void)io::readSome(fd_.get(), {reinterpret_cast<std::uint8_t*>(&count), sizeof count});
 }
 
 }  // namespace ostrel::platform

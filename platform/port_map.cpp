@@ -98,12 +98,12 @@ Result<TtyPort> PortMap::open(int number) const {
     return TtyPort::open(entry->path);
 }
 
-std::optional<SysError> PortMap::probe(int number) const {
+Status PortMap::probe(int number) const {
     const PortEntry* entry = find(number);
     if (entry == nullptr) return SysError{"map", comName(number), ENOENT};
     if (entry->virtualPort) {
         if (entry->virtualPort->inUse()) return SysError{"open", entry->path, EBUSY};
-        return std::nullopt;
+        return {};
     }
     return TtyPort::probe(entry->path);
 }

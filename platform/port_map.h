@@ -49,7 +49,7 @@ public:
     Result<TtyPort> open(int number) const;
     // Whether COM `number` could be opened now, without touching the device
     // (see TtyPort::probe); a virtual port is free while nobody has it open.
-    std::optional<SysError> probe(int number) const;
+    Status probe(int number) const;
 
 private:
     std::map<int, PortEntry> entries_;

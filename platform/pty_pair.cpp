@@ -5,7 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "platform/posix_io.h"
 
 namespace ostrel::platform {
 
@@ -25,9 +25,9 @@ bool ensureNonBlockingCloseOnExec(int fd) {
 
 }  // namespace
 
-bool setRawMode(int fd) {
+Status setRawMode(int fd) {
     termios t{};
-    if (::tcgetattr(fd, &t) != 0) return false;
+    if (::tcgetattr(fd, &t) != 0) return lastError("tcgetattr");
     ::cfmakeraw(&t);
     // cfmakeraw leaves these alone; each one changes or holds bytes.
     t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL | PARMRK | IGNPAR);
@@ -38,12 +38,13 @@ bool setRawMode(int fd) {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     // tcsetattr reports success when any change was made; the read-back tells.
-    if (::tcsetattr(fd, TCSANOW, &t) != 0) return false;
+    if (::tcsetattr(fd, TCSANOW, &t) != 0) return lastError("tcsetattr");
     termios back{};
-    if (::tcgetattr(fd, &back) != 0) return false;
-    errno = EINVAL;  // for callers that report errno when the read-back differs
-    return !(back.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) && !(back.c_oflag & OPOST) &&
-           !(back.c_iflag & (IXON | ICRNL | INLCR | IGNCR | ISTRIP));
+    if (::tcgetattr(fd, &back) != 0) return lastError("tcgetattr");
+    const bool raw = !(back.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) && !(back.c_oflag & OPOST) &&
+                     !(back.c_iflag & (IXON | ICRNL | INLCR | IGNCR | ISTRIP));
+    if (!raw) return SysError{"tcsetattr", "", EINVAL};
+    return {};
 }
 
 Result<PtyPair> openPtyPair() {
@@ -64,9 +65,14 @@ Result<PtyPair> openPtyPair() {
     if (!pair.slave.valid()) return lastError("open", pair.slavePath);
     // The slave starts cooked: until it is raw, bytes from the master would be
     // echoed and held in a line buffer.
-    if (!setRawMode(pair.slave.get())) return lastError("tcsetattr", pair.slavePath);
-    if (::tcflush(pair.slave.get(), TCIOFLUSH) != 0) return lastError("tcflush", pair.slavePath);
-    if (::tcflush(pair.master.get(), TCIOFLUSH) != 0) return lastError("tcflush", "/dev/ptmx");
+    if (Status raw = setRawMode(pair.slave.get()); !raw)
+        return SysError{"tcsetattr", pair.slavePath, raw.error().code};
+    if (Status flushed = io::flushInputOutput(pair.slave.get()); !flushed) {
+        return SysError{"tcflush", pair.slavePath, flushed.error().code};
+    }
+    if (Status flushed = io::flushInputOutput(pair.master.get()); !flushed) {
+        return SysError{"tcflush", "/dev/ptmx", flushed.error().code};
+    }
     return pair;
 }
 

@@ -18,6 +18,8 @@ Result<PtyPair> openPtyPair();
 
 // Sets raw mode on any tty fd (cfmakeraw plus the extra clears the platform
 // relies on: no IXON/IXOFF/IXANY/INPCK/PARMRK, CLOCAL|CREAD, VMIN 1 VTIME 0).
-bool setRawMode(int fd);
+// Fails with EINVAL when the driver reports success but the read-back is
+// not raw.
+Status setRawMode(int fd);
 
 }  // namespace ostrel::platform

@@ -1,5 +1,6 @@
 #include "platform/sys_error.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -7,33 +8,56 @@ namespace ostrel::platform {
 
 namespace {
 
-std::string wordsFor(int code) {
+// The system's own text, first letter lowered when `lower` (it reads as the
+// tail of a sentence).
+std::string systemWords(int code, bool lower) {
+    char buffer[128];
+    // GNU strerror_r returns the text, possibly not in `buffer`.
+    std::string words = ::strerror_r(code, buffer, sizeof buffer);
+    if (lower && !words.empty()) {
+        words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+    }
+    return words;
+}
+
+}  // namespace
+
+std::string errnoWords(int code, ErrorSubject subject) {
+    const bool file = subject == ErrorSubject::File;
     switch (code) {
         case ENOENT:
+            return file ? "no such file or folder" : "no such device";
         case ENODEV:
+            if (!file) return "no such device";
+            break;
         case ENXIO:
-            return "no such device";
+            return file ? "no program reads this pipe" : "no such device";
         case EACCES:
         case EPERM:
             return "permission denied";
         case EBUSY:
+            if (!file) return "port is busy (in use by another program)";
+            break;
         case EWOULDBLOCK:
-            return "port is busy (in use by another program)";
+            return file ? "locked by another program" : "port is busy (in use by another program)";
         case EIO:
-            return "device gone";
+            if (!file) return "device gone";
+            break;
         case ENOTTY:
-            return "not a serial device";
+            if (!file) return "not a serial device";
+            break;
         case 0:
-            return "failed";
-        default: {
-            char buffer[128];
-            // GNU strerror_r returns the text, possibly not in `buffer`.
-            return ::strerror_r(code, buffer, sizeof buffer);
-        }
+            if (!file) return "failed";
+            break;
+        default:
+            break;
     }
+    return systemWords(code, file);
 }
 
-}  // namespace
+std::string describeFileError(const std::string& name, int code) {
+    return name + ": " + errnoWords(code, ErrorSubject::File);
+}
 
 std::string SysError::describe() const {
     // Failures whose errno alone would say the wrong thing.
@@ -43,8 +67,8 @@ std::string SysError::describe() const {
     }
     if (op == "symlink" && code == ENOENT) return path + ": its folder does not exist";
     const std::string& subject = path.empty() ? op : path;
-    if (subject.empty()) return wordsFor(code);
-    return subject + ": " + wordsFor(code);
+    if (subject.empty()) return errnoWords(code, ErrorSubject::Port);
+    return subject + ": " + errnoWords(code, ErrorSubject::Port);
 }
 
 bool SysError::isBusy() const {

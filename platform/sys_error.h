@@ -2,6 +2,7 @@
 // Errors from system calls carried as values: the operation, the path it
 // concerned and errno, turned into words for the operator by describe().
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -22,6 +23,15 @@ struct SysError {
 
 SysError lastError(std::string op, std::string path = {});  // from the current errno
 
+// The one table of errno values in the operator's words. A port speaks of
+// devices ("port is busy (in use by another program)"); a file of files and
+// pipes ("locked by another program"). Codes without words of their own get
+// the system's text, first letter lowered for a file.
+enum class ErrorSubject { Port, File };
+std::string errnoWords(int code, ErrorSubject subject);
+// "name: words" for a file that could not be opened or written.
+std::string describeFileError(const std::string& name, int code);
+
 // A value or a SysError. Small on purpose; C++20 has no std::expected.
 template <class T>
 class Result {
@@ -38,5 +48,21 @@ public:
 private:
     std::variant<T, SysError> v_;
 };
+
+// Success or a SysError, for operations that give no value.
+template <>
+class Result<void> {
+public:
+    Result() = default;
+    Result(SysError error) : error_(std::move(error)) {}
+    bool ok() const { return !error_.has_value(); }
+    explicit operator bool() const { return ok(); }
+    const SysError& error() const { return *error_; }
+
+private:
+    std::optional<SysError> error_;
+};
+
+using Status = Result<void>;
 
 }  // namespace ostrel::platform

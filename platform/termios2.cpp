@@ -2,29 +2,27 @@
 // glibc's <termios.h> (the two define different struct termios).
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
-#include <sys/ioctl.h>
 
-#include <cerrno>
 #include <cstring>
 
+#include "platform/posix_io.h"
 #include "platform/termios2_config.h"
 
 namespace ostrel::platform::detail {
 
 namespace {
 
-int getTermios(int fd, termios2& t) {
-    while (::ioctl(fd, TCGETS2, &t) != 0) {
-        if (errno != EINTR) return errno;
-    }
-    return 0;
+Status getTermios(int fd, termios2& t) {
+    if (Result<int> r = io::ioctl(fd, TCGETS2, &t); !r) return SysError{"TCGETS2", "", r.error().code};
+    return {};
 }
 
-int setTermios(int fd, const termios2& t) {
-    while (::ioctl(fd, TCSETS2, &t) != 0) {
-        if (errno != EINTR) return errno;
+Status setTermios(int fd, const termios2& t) {
+    // TCSETS2 only reads the struct.
+    if (Result<int> r = io::ioctl(fd, TCSETS2, const_cast<termios2*>(&t)); !r) {
+        return SysError{"TCSETS2", "", r.error().code};
     }
-    return 0;
+    return {};
 }
 
 tcflag_t parityBits(int parity) {
@@ -75,9 +73,9 @@ void describe(const termios2& t, LineReadBack& out) {
 
 }  // namespace
 
-int applyLineSettings(int fd, const LineRequest& request, LineReadBack& readBack) {
+Status applyLineSettings(int fd, const LineRequest& request, LineReadBack& readBack) {
     termios2 t{};
-    if (const int error = getTermios(fd, t)) return error;
+    if (Status got = getTermios(fd, t); !got) return got;
 
     if (request.baud != 0) {  // a rate of 0 would hang the line up: keep the current rate
         // CIBAUD cleared: the input rate follows the output rate.
@@ -100,26 +98,24 @@ int applyLineSettings(int fd, const LineRequest& request, LineReadBack& readBack
     t.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when empty, so a read of 0 means hang-up
     t.c_cc[VTIME] = 0;
 
-    const int setError = setTermios(fd, t);
+    // The read-back is what counts: drivers drop bits silently too.
+    (void)setTermios(fd, t);
     termios2 back{};
-    if (const int error = getTermios(fd, back)) return error;
+    if (Status got = getTermios(fd, back); !got) return got;
     describe(back, readBack);
-    (void)setError;  // the read-back is what counts: drivers drop bits silently too
-    return 0;
+    return {};
 }
 
-int enableErrorMarks(int fd, bool& marking) {
-    marking = false;
+Result<bool> enableErrorMarks(int fd) {
     termios2 t{};
-    if (const int error = getTermios(fd, t)) return error;
+    if (Status got = getTermios(fd, t); !got) return got.error();
     t.c_iflag &= ~(ISTRIP | IGNPAR | IGNBRK | BRKINT);
     t.c_iflag |= PARMRK;
     t.c_cflag &= ~HUPCL;
-    if (const int error = setTermios(fd, t)) return error;
+    if (Status set = setTermios(fd, t); !set) return set.error();
     termios2 back{};
-    if (const int error = getTermios(fd, back)) return error;
-    marking = (back.c_iflag & PARMRK) && !(back.c_iflag & ISTRIP);
-    return 0;
+    if (Status got = getTermios(fd, back); !got) return got.error();
+    return (back.c_iflag & PARMRK) && !(back.c_iflag & ISTRIP);
 }
 
 static_assert(sizeof(termios2) <= sizeof(SavedTermios::bytes));
@@ -127,7 +123,7 @@ static_assert(sizeof(termios2) <= sizeof(SavedTermios::bytes));
 SavedTermios saveTermios(int fd) {
     SavedTermios saved;
     termios2 t{};
-    if (getTermios(fd, t) != 0) return saved;
+    if (!getTermios(fd, t)) return saved;
     std::memcpy(saved.bytes, &t, sizeof t);
     saved.valid = true;
     return saved;
@@ -137,7 +133,7 @@ void restoreTermios(int fd, const SavedTermios& saved) {
     if (!saved.valid) return;
     termios2 t{};
     std::memcpy(&t, saved.bytes, sizeof t);
-    setTermios(fd, t);
+    (void)setTermios(fd, t);
 }
 
 }  // namespace ostrel::platform::detail

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+#include "platform/saved_termios.h"
+#include "platform/sys_error.h"
+
 namespace ostrel::platform::detail {
 
 // What configure() asks of the driver.
@@ -31,22 +34,14 @@ struct LineReadBack {
 
 // Sets the line (rate with BOTHER, CS7/CS8, parity, stop bits, flow flags,
 // PARMRK, INPCK with parity, CLOCAL|CREAD, VMIN 1 VTIME 0) and reads it back.
-// Returns 0, or the errno of the read-back (the set may fail and still leave a
+// Fails with the error of the read-back (the set may fail and still leave a
 // readable state, which `readBack` then describes).
-int applyLineSettings(int fd, const LineRequest& request, LineReadBack& readBack);
+Status applyLineSettings(int fd, const LineRequest& request, LineReadBack& readBack);
 
 // Makes a freshly opened raw port mark errors in-band: PARMRK on; ISTRIP,
-// IGNPAR, IGNBRK, BRKINT and HUPCL off. Returns 0 or errno. `marking` tells
-// whether PARMRK is in effect afterwards.
-int enableErrorMarks(int fd, bool& marking);
-
-// A port's whole termios2 as it was found, so that closing the port can put
-// it back (a console or a getty's line is not left raw). Opaque here: only
-// termios2.cpp knows the kernel's struct.
-struct SavedTermios {
-    alignas(8) unsigned char bytes[64] = {};
-    bool valid = false;
-};
+// IGNPAR, IGNBRK, BRKINT and HUPCL off. The value tells whether PARMRK is in
+// effect afterwards.
+Result<bool> enableErrorMarks(int fd);
 
 // Reads the port's termios2; `valid` is false when it cannot be read.
 SavedTermios saveTermios(int fd);

@@ -2,9 +2,8 @@
 
 #include <poll.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include "platform/posix_io.h"
 
 namespace ostrel::platform {
 
@@ -60,10 +59,11 @@ void Transmitter::run(std::stop_token stop) {
             }
         }
 
-        const ssize_t n = ::writev(fd_, vectors, count);
+        const Result<std::size_t> written = io::writeVector(fd_, vectors, count);
+        const std::size_t n = written ? written.value() : 0;
         if (n > 0) {
             sawHangUp = false;
-            std::size_t left = static_cast<std::size_t>(n);
+            std::size_t left = n;
             std::size_t before = 0;
             {
                 std::lock_guard lock(mutex_);
@@ -78,20 +78,20 @@ void Transmitter::run(std::stop_token stop) {
                         left = 0;
                     }
                 }
-                before = queued_.fetch_sub(static_cast<std::size_t>(n), std::memory_order_acq_rel);
+                before = queued_.fetch_sub(n, std::memory_order_acq_rel);
                 written_.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_acq_rel);
             }
-            const std::size_t after = before - static_cast<std::size_t>(n);
+            const std::size_t after = before - n;
             if (onLowWater_ && before >= lowWater_ && after < lowWater_) onLowWater_();
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN && !sawHangUp) {
+        if (!written && written.error().code == EAGAIN && !sawHangUp) {
             // Full, or held by XOFF / CTS: wait until the port takes bytes again.
             pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_.fd(), POLLIN, 0}};
-            const int ready = ::poll(fds, 2, kPollIntervalMs);
-            if (ready > 0 && (fds[1].revents & POLLIN)) wake_.drain();
-            if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            const Result<int> ready = io::poll(fds, 2, kPollIntervalMs);
+            const bool any = ready && ready.value() > 0;
+            if (any && (fds[1].revents & POLLIN)) wake_.drain();
+            if (any && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
                 // The next write tells: EIO when the line is gone; EAGAIN
                 // again means nobody will ever take the bytes.
                 sawHangUp = true;

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -13,20 +12,13 @@
 #include <cerrno>
 
 #include "platform/line_notes.h"
+#include "platform/posix_io.h"
 #include "platform/pty_pair.h"
 #include "platform/termios2_config.h"
 
 namespace ostrel::platform {
 
 namespace {
-
-int retryIoctl(int fd, unsigned long request, void* argument) {
-    int result;
-    do {
-        result = ::ioctl(fd, request, argument);
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
 
 // Unix98 slaves have majors 136..143, the old BSD ptys 2 and 3; a master
 // answers TIOCGPTN.
@@ -37,12 +29,12 @@ bool detectPseudoTerminal(int fd) {
         if ((deviceMajor >= 136 && deviceMajor <= 143) || deviceMajor == 2 || deviceMajor == 3) return true;
     }
     unsigned int number = 0;
-    return ::ioctl(fd, TIOCGPTN, &number) == 0;
+    return io::ioctl(fd, TIOCGPTN, &number).ok();
 }
 
 // Modem lines: ptys answer ENOTTY, which is not a failure.
 void clearModemLines(int fd, int lines) {
-    ::ioctl(fd, TIOCMBIC, &lines);
+    (void)io::ioctl(fd, TIOCMBIC, &lines);
 }
 
 // Opens a tty device and takes its flock, refusing non-ttys and devices that
@@ -55,11 +47,10 @@ Result<UniqueFd> openLockedTty(const std::string& path) {
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return lastError("fstat", path);
     if (!S_ISCHR(info.st_mode) || !::isatty(fd.get())) return SysError{"open", path, ENOTTY};
-    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) return lastError("flock", path);
-    }
+    if (Status locked = io::lockExclusive(fd.get()); !locked)
+        return SysError{"flock", path, locked.error().code};
     int exclusive = 0;
-    if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) return SysError{"open", path, EBUSY};
+    if (io::ioctl(fd.get(), TIOCGEXCL, &exclusive) && exclusive != 0) return SysError{"open", path, EBUSY};
     return fd;
 }
 
@@ -71,7 +62,8 @@ Result<TtyPort> TtyPort::open(const std::string& path) {
     UniqueFd fd = std::move(locked).value();
     // TIOCEXCL makes open() itself fail for the programs that do not flock
     // and lack CAP_SYS_ADMIN.
-    if (::ioctl(fd.get(), TIOCEXCL) != 0) return lastError("TIOCEXCL", path);
+    if (Result<int> set = io::ioctl(fd.get(), TIOCEXCL); !set)
+        return SysError{"TIOCEXCL", path, set.error().code};
 
     TtyPort port;  // from here on its destructor undoes TIOCEXCL
     port.fd_ = std::move(fd);
@@ -81,23 +73,23 @@ Result<TtyPort> TtyPort::open(const std::string& path) {
 
     // The tty may have been left cooked, echoing or with flow control on.
     port.found_ = detail::saveTermios(port.fd_.get());
-    if (!setRawMode(port.fd_.get())) return lastError("tcsetattr", path);
-    bool marking = false;
-    if (const int error = detail::enableErrorMarks(port.fd_.get(), marking)) {
-        return SysError{"TCSETS2", path, error};
-    }
-    port.decodeMarks_ = marking;
+    if (Status raw = setRawMode(port.fd_.get()); !raw) return SysError{"tcsetattr", path, raw.error().code};
+    Result<bool> marking = detail::enableErrorMarks(port.fd_.get());
+    if (!marking) return SysError{"TCSETS2", path, marking.error().code};
+    port.decodeMarks_ = marking.value();
     // Linux raises DTR and RTS on open; they are held off.
     if (!port.pseudo_) clearModemLines(port.fd_.get(), TIOCM_DTR | TIOCM_RTS);
-    if (::tcflush(port.fd_.get(), TCIOFLUSH) != 0) return lastError("tcflush", path);
+    if (Status flushed = io::flushInputOutput(port.fd_.get()); !flushed) {
+        return SysError{"tcflush", path, flushed.error().code};
+    }
     port.takeCounterBaseline();
     return port;
 }
 
-std::optional<SysError> TtyPort::probe(const std::string& path) {
+Status TtyPort::probe(const std::string& path) {
     Result<UniqueFd> locked = openLockedTty(path);
     if (!locked) return locked.error();
-    return std::nullopt;  // closing the fd releases the lock
+    return {};  // closing the fd releases the lock
 }
 
 Result<TtyPort> TtyPort::adopt(UniqueFd fd, std::string name, std::shared_ptr<void> lease) {
@@ -140,13 +132,13 @@ void TtyPort::closeFd() noexcept {
     if (fd_.valid()) {
         if (rs485Enabled_) {
             serial_rs485 rs485{};
-            ::ioctl(fd_.get(), TIOCSRS485, &rs485);
+            (void)io::ioctl(fd_.get(), TIOCSRS485, &rs485);
             rs485Enabled_ = false;
         }
         detail::restoreTermios(fd_.get(), found_);
         found_.valid = false;
         // The exclusive flag outlives the fd that set it: clear it first.
-        if (exclusive_) ::ioctl(fd_.get(), TIOCNXCL);
+        if (exclusive_) (void)io::ioctl(fd_.get(), TIOCNXCL);
         fd_.reset();  // also releases the flock
     }
     exclusive_ = false;
@@ -154,16 +146,16 @@ void TtyPort::closeFd() noexcept {
     lease_.reset();
 }
 
-std::optional<TtyPort::Counters> TtyPort::readCounters() const {
+Result<TtyPort::Counters> TtyPort::readCounters() const {
     serial_icounter_struct icount{};
-    if (retryIoctl(fd_.get(), TIOCGICOUNT, &icount) != 0) return std::nullopt;
+    if (Result<int> read = io::ioctl(fd_.get(), TIOCGICOUNT, &icount); !read) return read.error();
     return Counters{icount.frame, icount.parity, icount.overrun, icount.brk, icount.buf_overrun};
 }
 
 void TtyPort::takeCounterBaseline() {
-    const std::optional<Counters> now = readCounters();
-    haveCounters_ = now.has_value();
-    if (now) counters_ = *now;
+    const Result<Counters> now = readCounters();
+    haveCounters_ = now.ok();
+    if (now) counters_ = now.value();
 }
 
 std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
@@ -180,10 +172,11 @@ std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
     request.xonXoff = settings.flow == 2;
 
     detail::LineReadBack back;
-    if (const int error = detail::applyLineSettings(fd_.get(), request, back)) {
+    if (Status applied = detail::applyLineSettings(fd_.get(), request, back); !applied) {
         decodeMarks_ = false;
         if (report) {
-            notes.push_back("line settings not applied (" + SysError{"", "", error}.describe() + ")");
+            notes.push_back("line settings not applied (" +
+                            SysError{"", "", applied.error().code}.describe() + ")");
         }
         return notes;
     }
@@ -196,12 +189,12 @@ std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
         serial_rs485 rs485{};
         rs485.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
         // The driver writes back what it accepted.
-        rtsToggle = retryIoctl(fd_.get(), TIOCSRS485, &rs485) == 0 && (rs485.flags & SER_RS485_ENABLED) &&
+        rtsToggle = io::ioctl(fd_.get(), TIOCSRS485, &rs485).ok() && (rs485.flags & SER_RS485_ENABLED) &&
                     (rs485.flags & SER_RS485_RTS_ON_SEND);
         rs485Enabled_ = rtsToggle;
     } else if (rs485Enabled_) {
         serial_rs485 rs485{};
-        if (retryIoctl(fd_.get(), TIOCSRS485, &rs485) == 0) rs485Enabled_ = false;
+        if (io::ioctl(fd_.get(), TIOCSRS485, &rs485)) rs485Enabled_ = false;
     }
     if (!pseudo_) {
         // DTR stays off in every mode; RTS too unless a handshake drives it.
@@ -213,12 +206,9 @@ std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
 
 unsigned TtyPort::wait(int wakeFd, bool wantRead, int timeoutMs) const {
     pollfd fds[2] = {{fd_.get(), static_cast<short>(wantRead ? POLLIN : 0), 0}, {wakeFd, POLLIN, 0}};
-    int ready;
-    do {
-        ready = ::poll(fds, 2, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) return HangUp;  // only EINVAL/ENOMEM remain: treat the port as unusable
-    if (ready == 0) return TimedOut;
+    const Result<int> ready = io::poll(fds, 2, timeoutMs);
+    if (!ready) return HangUp;  // only EINVAL/ENOMEM remain: treat the port as unusable
+    if (ready.value() == 0) return TimedOut;
     unsigned flags = 0;
     if (fds[0].revents & POLLIN) flags |= Readable;
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) flags |= HangUp;
@@ -233,19 +223,16 @@ ReadOutcome TtyPort::read(std::span<std::uint8_t> out) {
     // which needs one byte of room ahead of the new input.
     const std::size_t offset = decodeMarks_ && decoder_.pendingEscape() && out.size() > 1 ? 1 : 0;
     const std::span<std::uint8_t> raw = out.subspan(offset);
-    ssize_t n;
-    do {
-        n = ::read(fd_.get(), raw.data(), raw.size());
-    } while (n < 0 && errno == EINTR);
-    if (n == 0) {
+    const Result<std::size_t> n = io::readSome(fd_.get(), raw);
+    if (!n) {
+        if (n.error().code != EAGAIN) outcome.hungUp = true;
+        return outcome;
+    }
+    if (n.value() == 0) {
         outcome.hungUp = true;  // VMIN is 1: an empty non-blocking read gives EAGAIN, 0 only at hang-up
         return outcome;
     }
-    if (n < 0) {
-        if (errno != EAGAIN) outcome.hungUp = true;
-        return outcome;
-    }
-    const std::size_t count = static_cast<std::size_t>(n);
+    const std::size_t count = n.value();
     if (!decodeMarks_) {
         outcome.count = count;
         return outcome;
@@ -258,19 +245,19 @@ ReadOutcome TtyPort::read(std::span<std::uint8_t> out) {
 
 bool TtyPort::takeCountedLineErrors() {
     if (!haveCounters_) return false;
-    const std::optional<Counters> now = readCounters();
+    const Result<Counters> now = readCounters();
     if (!now) {
-        if (errno == ENOTTY || errno == EINVAL) haveCounters_ = false;
+        if (now.error().code == ENOTTY || now.error().code == EINVAL) haveCounters_ = false;
         return false;
     }
-    const bool grew = *now != counters_;
-    counters_ = *now;
+    const bool grew = now.value() != counters_;
+    counters_ = now.value();
     return grew;
 }
 
 void TtyPort::purge() {
     if (!fd_.valid()) return;
-    ::tcflush(fd_.get(), TCIOFLUSH);
+    (void)io::flushInputOutput(fd_.get());
     decoder_.reset();
     takeCounterBaseline();
 }

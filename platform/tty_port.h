@@ -7,15 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "platform/line_settings.h"
 #include "platform/parmrk_decoder.h"
+#include "platform/saved_termios.h"
 #include "platform/sys_error.h"
-#include "platform/termios2_config.h"
 #include "platform/unique_fd.h"
 
 namespace ostrel::platform {
@@ -36,7 +35,7 @@ public:
     // Checks that `path` could be opened as a port now (a tty that nobody
     // holds exclusively) without changing anything on it: no settings, no
     // modem lines, no flush. The device is closed again before returning.
-    static std::optional<SysError> probe(const std::string& path);
+    static Status probe(const std::string& path);
     // Takes an fd that the caller already holds exclusively (the master of a
     // virtual port). `lease` is released when the port closes. Line settings on
     // such a port are accepted and mean nothing; it never reports line errors.
@@ -103,7 +102,7 @@ private:
 
     void closeFd() noexcept;
     void takeCounterBaseline();
-    std::optional<Counters> readCounters() const;
+    Result<Counters> readCounters() const;
 };
 
 }  // namespace ostrel::platform

@@ -2,11 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "platform/posix_io.h"
 
 namespace ostrel::platform {
 
@@ -73,7 +74,7 @@ Result<TtyPort> VirtualPort::openPort() {
 
     UniqueFd master(::fcntl(pair_.master.get(), F_DUPFD_CLOEXEC, 0));
     if (!master.valid()) return lastError("dup", linkPath_);  // the lease clears inUse_
-    ::tcflush(master.get(), TCIFLUSH);
+    (void)io::flushInput(master.get());
     return TtyPort::adopt(std::move(master), linkPath_, std::move(lease));
 }
 

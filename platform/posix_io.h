@@ -1,0 +1,65 @@
+#pragma once
+// The one place where the rest of the code makes the plain I/O system calls:
+// read, write, writev, poll, ioctl, flock, tcflush, eventfd reads and writes.
+// Each call retries EINTR here and nowhere else, and hands errors back as
+// SysError values (errno is read right after the failing call, never left
+// for the caller). Each function is a thin wrapper over one call, so that a
+// test build can put a fault-injecting definition of this file's functions
+// in their place at link time.
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/sys_error.h"
+
+struct pollfd;
+struct iovec;
+
+namespace ostrel::platform::io {
+
+// One read() of at most out.size() bytes. 0 means end of file (or a hang-up
+// on a tty with VMIN 1); EAGAIN comes back as an error with that code.
+Result<std::size_t> readSome(int fd, std::span<std::uint8_t> out);
+
+// One write() / writev(); the count may be short. EAGAIN is an error.
+Result<std::size_t> writeSome(int fd, std::span<const std::uint8_t> bytes);
+Result<std::size_t> writeVector(int fd, const iovec* vectors, int count);
+
+// What writeAll() does when the fd takes nothing right now (EAGAIN on a
+// non-blocking fd).
+enum class WhenFull {
+    Fail,          // give up with EAGAIN
+    WaitWritable,  // poll() for POLLOUT up to WriteAllPolicy::waitMs, then write again
+};
+
+struct WriteAllPolicy {
+    WhenFull whenFull = WhenFull::Fail;
+    int waitMs = 100;
+    // The code reported when write() returns 0 (nothing taken, no error):
+    // ENOSPC for files, EIO for a stream that stopped taking data.
+    int zeroWriteCode = ENOSPC;
+};
+
+// Writes all of `bytes`, carrying on after partial writes. On failure the
+// error's code tells why and `written` (when given) how much went out.
+Status writeAll(int fd, std::span<const std::uint8_t> bytes, const WriteAllPolicy& policy = {},
+                std::size_t* written = nullptr);
+
+// poll(); returns the number of ready fds (0 on time-out). After an EINTR
+// the wait starts again with the full time-out.
+Result<int> poll(pollfd* fds, std::size_t count, int timeoutMs);
+
+// ioctl() with a pointer argument (or none); the result when it is >= 0.
+Result<int> ioctl(int fd, unsigned long request, void* argument = nullptr);
+
+// flock(LOCK_EX | LOCK_NB): EWOULDBLOCK when another open file holds it.
+Status lockExclusive(int fd);
+
+// tcflush(TCIOFLUSH): pending input and output discarded.
+Status flushInputOutput(int fd);
+// tcflush(TCIFLUSH): pending input discarded.
+Status flushInput(int fd);
+
+}  // namespace ostrel::platform::io
