@@ -127,7 +127,7 @@ void OutputWriter::run(std::stop_token stop) {
         // (a notify comes only when the queue was empty).
         for (std::string text = queue_.take(kWriteBatch); !text.empty(); text = queue_.take(kWriteBatch)) {
             if (failure_.load() == 0 && !abandoned_.load())
-                writeAll(filter_ ? filter_(text) : text);
+                writeAll(filter_ ? filter_(text) : std::move(text));
             else if (abandoned_.load())
                 dropped_ += text.size();
             // After a failure the text is taken and dropped, so that appenders
