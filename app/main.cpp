@@ -3,6 +3,7 @@
 
 #include "frontend/operator_text.h"
 #include "frontend/options.h"
+#include "frontend/standard_fds.h"
 #include "headless/headless_frontend.h"
 
 #if defined(OSTREL_WITH_QT)
@@ -29,6 +30,9 @@ bool WantWindow(const ostrel::frontend::Options& options) {
 
 int main(int argc, char* argv[]) {
     using namespace ostrel::frontend;
+    // Before anything opens a file: a closed standard descriptor would
+    // otherwise be taken by a port.
+    OpenClosedStandardFds();
     const ParseResult parsed = ParseOptions(argc, argv);
     if (!parsed.run) {
         WriteText(1, parsed.output);

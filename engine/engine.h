@@ -72,6 +72,9 @@ public:
     // Queues bytes for the channel's port; never blocks. False when the side
     // has no open port or the port failed.
     bool WritePort(int side, std::span<const std::uint8_t> bytes);
+    // Bytes queued for the side's port and not written yet; 0 when it has no
+    // open port. For a producer that waits while a port does not take data.
+    std::size_t QueuedBytes(int side) const;
     // Writes to the side that the window's SendTarget selects. Returns the
     // count given (0 when the engine is not ready). When `failure` is given and
     // the write could not be made, it receives a phrase such as

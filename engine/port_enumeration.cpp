@@ -20,11 +20,26 @@ PortListing EnumeratePorts(const platform::PortMap& ports) {
         ++listing.count;
         listing.texts.push_back(platform::comName(entry.number));
     }
-    if (listing.count >= 2) {
-        listing.dteSelection = 0;
-        listing.dceSelection = 1;
+    std::vector<int> choosable;
+    for (int i = 0; i < listing.count; ++i) {
+        const platform::PortEntry* entry = ports.find(listing.table[static_cast<std::size_t>(i)]);
+        if (!entry || !entry->console) choosable.push_back(i);
+    }
+    if (choosable.size() >= 2) {
+        listing.dteSelection = choosable[0];
+        listing.dceSelection = choosable[1];
     }
     return listing;
+}
+
+int FallbackPort(const platform::PortMap& ports, const PortNumberTable& table, std::size_t count) {
+    const platform::PortEntry* com1 = ports.find(1);
+    if (!com1 || !com1->console) return 0;
+    for (std::size_t i = 0; i < count && i < table.size(); ++i) {
+        const platform::PortEntry* entry = ports.find(table[i]);
+        if (entry && !entry->console) return table[i];
+    }
+    return -1;
 }
 
 }  // namespace ostrel::engine

@@ -19,10 +19,17 @@ struct PortListing {
     PortNumberTable table;  // filled with 1, then the numbers found
     std::uint8_t count = 0;
     std::vector<std::string> texts;  // "COM%d", in list order
-    int dteSelection = -1;           // 0 when at least two ports were found, else -1 (none)
-    int dceSelection = -1;           // 1 when at least two ports were found, else -1
+    // The default selections: the first and second listed port that is not
+    // the kernel's console, when there are two such ports; else -1 (none).
+    int dteSelection = -1;
+    int dceSelection = -1;
 };
 
 PortListing EnumeratePorts(const platform::PortMap& ports);
+
+// The port a side opens when its list has no selection: 0, which the engine
+// takes as COM1, unless COM1 is the kernel's console; then the first listed
+// port that is not, or -1 when there is none.
+int FallbackPort(const platform::PortMap& ports, const PortNumberTable& table, std::size_t count);
 
 }  // namespace ostrel::engine

@@ -112,6 +112,13 @@ bool Engine::WritePort(int side, std::span<const std::uint8_t> bytes) {
     return channel.transmitter->enqueue(bytes);
 }
 
+std::size_t Engine::QueuedBytes(int side) const {
+    if (side != kDteSide && side != kDceSide) return 0;
+    const PortChannel& channel = channels_[side];
+    std::lock_guard lock(channel.mutex);
+    return channel.transmitter ? channel.transmitter->queued() : 0;
+}
+
 std::int32_t Engine::WriteToSide(std::span<const std::uint8_t> bytes, std::string* failure) {
     if (!ready_.load()) return 0;
     const int side = link_->sendTarget() == kToDce ? kDceSide : kDteSide;

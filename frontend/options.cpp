@@ -66,6 +66,24 @@ bool parseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t& out)
     return true;
 }
 
+// Digits with an optional fraction ("2", "0.5", ".5", "2."): no sign, no
+// exponent, no hexadecimal, no "inf".
+std::optional<double> parseDecimal(const std::string& text) {
+    const std::size_t point = text.find('.');
+    const auto digits = [](std::string_view part) {
+        return std::all_of(part.begin(), part.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+    };
+    const std::string_view whole = std::string_view(text).substr(0, point);
+    const std::string_view fraction =
+        point == std::string::npos ? std::string_view() : std::string_view(text).substr(point + 1);
+    if (whole.size() + fraction.size() == 0 || !digits(whole) || !digits(fraction)) return std::nullopt;
+    double value = 0;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 bool parseComOrNumber(std::string_view text, int& out) {
     if (auto com = ComNumberOf(text)) {
         out = *com;
@@ -173,10 +191,9 @@ std::string validate(const RawOptions& raw, Options& o) {
         if (o.sendTargetGiven) return fail("--send-to", reason);
     }
     if (!raw.duration.empty()) {
-        char* end = nullptr;
-        const double seconds = std::strtod(raw.duration.c_str(), &end);
-        if (end != raw.duration.c_str() + raw.duration.size() || !std::isfinite(seconds) || seconds <= 0 ||
-            seconds > 1e9)
+        const std::optional<double> parsed = parseDecimal(raw.duration);
+        const double seconds = parsed.value_or(0);
+        if (!parsed || seconds <= 0 || seconds > 1e9)
             return fail("--duration", "'" + raw.duration + "' is not a positive number of seconds");
         o.durationSeconds = seconds;
     }
@@ -196,6 +213,12 @@ std::string validate(const RawOptions& raw, Options& o) {
             (eq != std::string::npos && eq + 1 == text.size()))
             return fail("--virtual", "'" + text + "' is not N or N=LINKPATH with N from 1 to 64");
         if (eq != std::string::npos) request.linkPath = text.substr(eq + 1);
+        for (const VirtualRequest& earlier : o.virtualPorts) {
+            if (earlier.number == request.number)
+                return fail("--virtual", "COM" + std::to_string(request.number) + " is named twice");
+            if (!request.linkPath.empty() && earlier.linkPath == request.linkPath)
+                return fail("--virtual", "the link " + request.linkPath + " is named twice");
+        }
         o.virtualPorts.push_back(std::move(request));
     }
     if (!raw.demoPace.empty()) {

@@ -71,6 +71,10 @@ PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& en
     if (!error.empty()) return failure(error, kExitBadOption);
     setup->dce = resolveSide(map, "--dce", options.dce, error);
     if (!error.empty()) return failure(error, kExitBadOption);
+    // A COM name and a path (or a link to it) may name the same port.
+    if (setup->dte != 0 && setup->dte == setup->dce)
+        return failure("--dte and --dce name the same port (" + platform::comName(setup->dte) + ")",
+                       kExitBadOption);
 
     if (options.demo) {
         DemoPorts demo;

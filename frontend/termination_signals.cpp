@@ -17,6 +17,7 @@ TerminationSignals::TerminationSignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGQUIT);  // Ctrl-\ asks to stop as Ctrl-C does, without a core dump
     if (int error = pthread_sigmask(SIG_BLOCK, &set, &previous_); error != 0)
         throw std::system_error(error, std::generic_category(), "pthread_sigmask");
     fd_.reset(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));

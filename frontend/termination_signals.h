@@ -7,7 +7,7 @@
 
 namespace ostrel::frontend {
 
-// Blocks SIGINT, SIGTERM and SIGHUP (the terminal went away) in the calling
+// Blocks SIGINT, SIGTERM, SIGQUIT and SIGHUP (the terminal went away) in the calling
 // thread, so that every thread started afterwards has them blocked too, and
 // reads them from a signalfd.
 // Construct it before any thread starts. The destructor takes signals still

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -16,10 +17,12 @@
 #include "engine/port_enumeration.h"
 #include "engine/status_text.h"
 #include "frontend/operator_text.h"
+#include "frontend/port_choice.h"
 #include "frontend/termination_signals.h"
 #include "headless/headless_window.h"
 #include "headless/line_splitter.h"
 #include "headless/output_writer.h"
+#include "headless/terminal_text.h"
 #include "presentation/capture_file.h"
 #include "presentation/send_command.h"
 #include "presentation/traffic_formatter.h"
@@ -41,6 +44,10 @@ namespace {
 using namespace std::chrono;
 namespace text = engine::text;
 
+// Standard input is not read while the send side holds this much unsent.
+constexpr std::size_t kSendQueueLimit = 256 * 1024;
+constexpr int kSendQueueLookMs = 20;
+
 class Session {
 public:
     Session(const Options& options, const RunIo& io, PortSetup& ports, TerminationSignals& signals)
@@ -49,7 +56,9 @@ public:
           ports_(ports),
           signals_(signals),
           window_(display_, options.mode, options.display, options.sendTarget),
-          writer_(display_, io.out, [this](int error) { window_.post(OutputFailed{error}); }),
+          writer_(
+              display_, io.out, [this](int error) { window_.post(OutputFailed{error}); },
+              terminalFilter(io.out)),
           formatter_(window_, capture_),
           engine_(ports.map) {
         window_.attach(engine_);
@@ -62,15 +71,36 @@ public:
         engine_.InitEngine(window_, formatter_);
         engine_.StartPump();
         std::string captureProblem;
+        // The full path, as the window's file dialog gives it.
         if (!options_.captureFile.empty() &&
-            !capture_.Start(options_.captureFile, window_, &captureProblem)) {
+            !capture_.Start(absolutePath(options_.captureFile), window_, &captureProblem)) {
             error("--capture: " + captureProblem);
             return finish(kExitOpenFailed);
         }
-        const engine::SessionConfig config = sessionConfig();
+        engine::SessionConfig config = sessionConfig();
+        // A side without a port opens COM1, unless that is the kernel's console.
+        if (!frontend::ApplyFallbackPorts(config, ports_.map, table_, listed_)) {
+            window_.appendStatusText(text::kOpenError);
+            window_.appendStatusText(text::kCheckSettings);
+            window_.appendStatusText(text::statusLine(frontend::kConsoleNotChosen));
+            error(frontend::kConsoleNotChosen);
+            return finish(kExitOpenFailed);
+        }
+        // Named on the command line it was refused already; here a default
+        // selection fell on the port named for the other side.
+        if (const int same = frontend::PortChosenForBothSides(config)) {
+            window_.appendStatusText(text::kOpenError);
+            window_.appendStatusText(text::kCheckSettings);
+            window_.appendStatusText(frontend::ChosenForBothSidesLine(same));
+            error(platform::comName(same) + ": chosen for both sides");
+            return finish(kExitOpenFailed);
+        }
         if (engine_.OpenSession(config) != engine::kStatusOk) {
             window_.appendStatusText(text::kOpenError);
             window_.appendStatusText(text::kCheckSettings);
+            // Why each port failed, as the window shows it.
+            for (const std::string& reason : engine_.openErrors())
+                window_.appendStatusText(text::statusLine(reason));
             engine_.CloseAllPorts();
             for (const std::string& reason : engine_.openErrors()) error(reason);
             if (engine_.openErrors().empty()) error("the ports could not be opened");
@@ -88,6 +118,20 @@ public:
 private:
     void error(const std::string& message) { WriteText(io_.err, "ostrel: " + message + "\n"); }
 
+    // A terminal gets the text with the line's control bytes made visible,
+    // so that it never acts on them; files and pipes get the exact bytes.
+    static OutputWriter::Filter terminalFilter(int fd) {
+        if (::isatty(fd) != 1) return {};
+        const bool utf8 = LocaleIsUtf8();
+        return [utf8](std::string_view text) { return ForTerminal(text, utf8); };
+    }
+
+    static std::string absolutePath(const std::string& path) {
+        std::error_code ec;
+        const std::filesystem::path full = std::filesystem::absolute(path, ec);
+        return ec ? path : full.string();
+    }
+
     // Filled as Open COM fills it: both sides in every mode, the same line
     // settings on both, flow control none in the two listening modes. A side
     // without a port gets the port lists' default selection (the first and
@@ -100,6 +144,8 @@ private:
             const engine::PortListing listing = engine::EnumeratePorts(ports_.map);
             if (dte == 0 && listing.dteSelection >= 0) dte = listing.table[listing.dteSelection];
             if (dce == 0 && listing.dceSelection >= 0) dce = listing.table[listing.dceSelection];
+            table_ = listing.table;
+            listed_ = listing.count;
         }
         engine::PortSettings line;
         line.baudRate = options_.baud;
@@ -128,16 +174,25 @@ private:
                 if (left <= 0) return kExitOk;
                 timeout = static_cast<int>(std::min<long long>(left, 60'000));
             }
+            // Standard input waits while the port does not take what was
+            // sent: an endless source must not pile up in memory. The queue
+            // is looked at again after a short while.
+            const bool readStdin = stdinOpen && !sendQueueFull();
+            if (stdinOpen && !readStdin)
+                timeout = timeout < 0 ? kSendQueueLookMs : std::min(timeout, kSendQueueLookMs);
             pollfd fds[3] = {
                 {signals_.fd(), POLLIN, 0}, {window_.noticeFd(), POLLIN, 0}, {io_.in, POLLIN, 0}};
-            const nfds_t count = stdinOpen ? 3 : 2;
+            const nfds_t count = readStdin ? 3 : 2;
             if (::poll(fds, count, timeout) < 0) {
                 if (errno == EINTR) continue;
                 // The session cannot go on; the run did not end as asked.
                 error(std::string("poll: ") + std::strerror(errno));
                 return kExitOpenFailed;
             }
-            if ((fds[0].revents & POLLIN) && signals_.take() != 0) return kExitOk;
+            if ((fds[0].revents & POLLIN) && signals_.take() != 0) {
+                firstSignal_ = steady_clock::now();
+                return kExitOk;
+            }
             if (fds[1].revents & POLLIN) {
                 for (const Notice& notice : window_.takeNotices()) {
                     if (const auto* exit = std::get_if<engine::ReceiveExitNotice>(&notice)) {
@@ -148,7 +203,7 @@ private:
                     if (std::holds_alternative<OutputFailed>(notice)) return kExitOk;  // finish() reports it
                 }
             }
-            if (stdinOpen && fds[2].revents != 0) {
+            if (readStdin && fds[2].revents != 0) {
                 const ssize_t n = ::read(io_.in, buffer, sizeof buffer);
                 if (n > 0) {
                     for (const std::string& line :
@@ -161,6 +216,11 @@ private:
                 }
             }
         }
+    }
+
+    bool sendQueueFull() const {
+        const int side = options_.sendTarget == engine::kToDce ? engine::kDceSide : engine::kDteSide;
+        return engine_.QueuedBytes(side) >= kSendQueueLimit;
     }
 
     void send(const std::string& line) { presentation::OnSendText(line, engine_, formatter_, window_); }
@@ -176,12 +236,38 @@ private:
         // while ShutdownEngine joins it; the text queued so far is still written.
         display_.close();
         engine_.ShutdownEngine();
-        writer_.finish();
-        if (const int failure = writer_.failure(); failure != 0) {
+        drainOutput();
+        if (const std::uint64_t dropped = writer_.dropped(); dropped > 0)
+            error(std::to_string(dropped) + " bytes of traffic text not written: standard output blocked");
+        // A reader that went away (a pager quit, `head` had enough) ends the
+        // run as a signal does, without a word.
+        if (const int failure = writer_.failure(); failure != 0 && failure != EPIPE) {
             error(std::string("standard output: ") + std::strerror(failure));
             if (code == kExitOk) code = kExitOpenFailed;
         }
         return code;
+    }
+
+    // Writes the text still queued. A reader that does not read would keep
+    // the run waiting for ever: once a termination signal has come, the rest
+    // is dropped after a grace period, and at once on a second signal.
+    void drainOutput() {
+        constexpr auto kGrace = milliseconds(1500);
+        writer_.requestFinish();
+        while (!writer_.waitFinished(milliseconds(20))) {
+            if (signals_.take() != 0) {
+                if (firstSignal_) {
+                    writer_.abandon();
+                    break;
+                }
+                firstSignal_ = steady_clock::now();
+            }
+            if (firstSignal_ && steady_clock::now() - *firstSignal_ >= kGrace) {
+                writer_.abandon();
+                break;
+            }
+        }
+        writer_.finish();
     }
 
     const Options& options_;
@@ -195,6 +281,9 @@ private:
     presentation::TrafficFormatter formatter_;
     engine::Engine engine_;         // shut down before everything above goes away
     std::optional<DemoLine> demo_;  // stopped before the engine and the ports go away
+    std::optional<steady_clock::time_point> firstSignal_;
+    engine::PortNumberTable table_{};  // the port list, for the fallback port
+    std::size_t listed_ = 0;           // of the termination signals
 };
 
 }  // namespace
@@ -207,6 +296,7 @@ int ListPorts(const platform::PortMap& ports, int outFd) {
         const platform::PortEntry* entry = ports.find(number);
         std::string description = entry ? entry->description : std::string();
         if (description.empty()) description = "mapped with --port";
+        if (entry && entry->console) description += "  console";
         list += platform::comName(number) + "  " + (entry ? entry->path : std::string()) + "  " +
                 description + "\n";
     }

@@ -6,11 +6,12 @@ std::vector<std::string> LineSplitter::feed(std::string_view bytes) {
     std::vector<std::string> lines;
     for (std::size_t start = 0; start < bytes.size();) {
         const auto end = bytes.find('\n', start);
-        if (end == std::string_view::npos) {
-            partial_.append(bytes.substr(start));
-            break;
+        partial_.append(bytes.substr(start, end == std::string_view::npos ? end : end - start));
+        while (partial_.size() > kMaxPiece) {
+            lines.push_back(partial_.substr(0, kMaxPiece));
+            partial_.erase(0, kMaxPiece);
         }
-        partial_.append(bytes.substr(start, end - start));
+        if (end == std::string_view::npos) break;
         lines.push_back(std::move(partial_));
         partial_.clear();
         start = end + 1;

@@ -1,19 +1,43 @@
 #include "headless/output_writer.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 namespace ostrel::headless {
 namespace {
 
 constexpr std::size_t kWriteBatch = 256 * 1024;
 
+// Sent to the writer thread alone by abandon(). Its handler does nothing: it
+// is there so that the signal breaks off a blocking write (no SA_RESTART)
+// instead of ending the process.
+int interruptSignal() {
+    return SIGRTMIN;
+}
+
+void ignoreInterrupt(int) {}
+
+void installInterruptHandler() {
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_handler = ignoreInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        return ::sigaction(interruptSignal(), &action, nullptr) == 0;
+    }();
+    (void)installed;
+}
+
 }  // namespace
 
-OutputWriter::OutputWriter(engine::DisplayQueue& queue, int fd, std::function<void(int)> onFailure)
-    : queue_(queue), fd_(fd), onFailure_(std::move(onFailure)) {
+OutputWriter::OutputWriter(engine::DisplayQueue& queue, int fd, std::function<void(int)> onFailure,
+                           Filter filter)
+    : queue_(queue), fd_(fd), onFailure_(std::move(onFailure)), filter_(std::move(filter)) {
+    installInterruptHandler();
     queue_.setNotify([this] { wake(); });
     thread_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
 }
@@ -30,9 +54,33 @@ void OutputWriter::wake() {
     cv_.notify_one();
 }
 
-void OutputWriter::finish() {
+void OutputWriter::requestFinish() {
+    if (thread_.joinable()) thread_.request_stop();  // the thread writes what is queued before it ends
+}
+
+bool OutputWriter::waitFinished(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return endedCv_.wait_for(lock, timeout, [this] { return ended_; });
+}
+
+void OutputWriter::abandon() {
     if (!thread_.joinable()) return;
-    thread_.request_stop();  // the thread writes what is queued before it ends
+    abandoned_.store(true);
+    thread_.request_stop();
+    // Sent again until the thread has ended: a signal that comes just before
+    // the thread enters write() does not break that write off.
+    while (!waitFinished(std::chrono::milliseconds(20)))
+        pthread_kill(thread_.native_handle(), interruptSignal());
+    join();
+}
+
+void OutputWriter::finish() {
+    requestFinish();
+    join();
+}
+
+void OutputWriter::join() {
+    if (!thread_.joinable()) return;
     thread_.join();
     queue_.setNotify({});
 }
@@ -40,6 +88,10 @@ void OutputWriter::finish() {
 bool OutputWriter::writeAll(const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
+        if (abandoned_.load()) {
+            dropped_ += text.size() - done;
+            return false;
+        }
         const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
@@ -60,6 +112,11 @@ bool OutputWriter::writeAll(const std::string& text) {
 }
 
 void OutputWriter::run(std::stop_token stop) {
+    // The interrupt signal is for this thread: it must not be blocked here.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, interruptSignal());
+    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -69,12 +126,20 @@ void OutputWriter::run(std::stop_token stop) {
         // Take everything there is, also text queued without a notify
         // (a notify comes only when the queue was empty).
         for (std::string text = queue_.take(kWriteBatch); !text.empty(); text = queue_.take(kWriteBatch)) {
-            if (failure_.load() == 0) writeAll(text);
+            if (failure_.load() == 0 && !abandoned_.load())
+                writeAll(filter_ ? filter_(text) : std::move(text));
+            else if (abandoned_.load())
+                dropped_ += text.size();
             // After a failure the text is taken and dropped, so that appenders
             // waiting at the queue's bound are never stuck.
         }
-        if (stop.stop_requested() && queue_.backlog() == 0) return;
+        if (stop.stop_requested() && (queue_.backlog() == 0 || abandoned_.load())) break;
     }
+    {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+    }
+    endedCv_.notify_all();
 }
 
 }  // namespace ostrel::headless

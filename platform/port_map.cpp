@@ -47,13 +47,17 @@ void PortMap::addDiscovered(const std::vector<SerialDevice>& devices) {
         const long index = legacyUartIndex(device.name);
         const int number = index >= 0 && index < kMaxComNumber ? static_cast<int>(index) + 1 : 0;
         if (number != 0 && !find(number)) {
-            entries_[number] = PortEntry{number, device.devicePath, device.description, nullptr};
+            entries_[number] =
+                PortEntry{number, device.devicePath, device.description, nullptr, device.console};
         } else {
             rest.push_back(&device);
         }
     }
     // ... the others take the lowest free numbers, in the given order.
-    for (const SerialDevice* device : rest) addPath(device->devicePath, device->description);
+    for (const SerialDevice* device : rest) {
+        const int number = addPath(device->devicePath, device->description);
+        if (number != 0) entries_[number].console = device->console;
+    }
 }
 
 int PortMap::addPath(const std::string& path, const std::string& description) {

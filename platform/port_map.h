@@ -27,6 +27,7 @@ struct PortEntry {
     std::string path;                          // device path, or the link path of a virtual port
     std::string description;                   // for --list-ports
     std::shared_ptr<VirtualPort> virtualPort;  // set for virtual ports
+    bool console = false;                      // the kernel's console: never a default choice
 };
 
 class PortMap {

@@ -142,6 +142,15 @@ std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot, co
     const fs::path classDir = fs::path(sysfsRoot) / "class" / "tty";
     fs::directory_iterator it(classDir, error);
     if (error) return devices;
+    // "tty0 ttyS0": the devices the kernel writes its console to.
+    std::vector<std::string> consoles;
+    if (auto active = readAttribute(classDir / "console" / "active")) {
+        for (std::size_t start = 0; start < active->size();) {
+            const std::size_t end = std::min(active->find(' ', start), active->size());
+            if (end > start) consoles.push_back(active->substr(start, end - start));
+            start = end + 1;
+        }
+    }
 
     for (const fs::directory_entry& entry : it) {
         const fs::path classEntry = entry.path();
@@ -167,6 +176,7 @@ std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot, co
         found.name = name;
         found.devicePath = devRoot + "/" + name;
         found.driver = ancestry.driver;
+        found.console = std::find(consoles.begin(), consoles.end(), name) != consoles.end();
         if (ancestry.usb) {
             found.description = usbDescription(ancestry);
         } else if (uartType) {

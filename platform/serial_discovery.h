@@ -14,6 +14,7 @@ struct SerialDevice {
     std::string devicePath;   // devRoot + "/" + name
     std::string driver;       // "ftdi_sio", "cdc_acm", "serial", ...
     std::string description;  // "FTDI FT232R USB UART (0403:6001, serial A12345)", "16550A UART at 0x3f8"
+    bool console = false;     // named in class/tty/console/active: the kernel's console is on it
 };
 
 // "ttyS3" gives 3; any other name -1.

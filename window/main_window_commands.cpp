@@ -2,6 +2,7 @@
 
 #include "engine/port_enumeration.h"
 #include "engine/status_text.h"
+#include "frontend/port_choice.h"
 #include "presentation/send_command.h"
 #include "window/control_ids.h"
 #include "window/window_rules.h"
@@ -115,7 +116,23 @@ void MainWindowCommands::OpenCom() {
     const engine::OperatingMode mode = state_.mode.load();
     controls_.apply(OpenFlowResetOps(mode));
     state_.config = configFromControls(mode);
+    // A list without a selection opens COM1, unless that is the kernel's console.
+    if (!frontend::ApplyFallbackPorts(state_.config, engine_.ports(), state_.portNumbers,
+                                      static_cast<std::size_t>(state_.portCount))) {
+        window_.appendText(engine::text::kOpenError);
+        window_.appendText(engine::text::kCheckSettings);
+        window_.appendText(engine::text::statusLine(frontend::kConsoleNotChosen));
+        return;
+    }
 
+    // Both lists on one port: the open would find it busy, held by this very
+    // session; say what is wrong instead.
+    if (const int same = frontend::PortChosenForBothSides(state_.config)) {
+        window_.appendText(engine::text::kOpenError);
+        window_.appendText(engine::text::kCheckSettings);
+        window_.appendText(frontend::ChosenForBothSidesLine(same));
+        return;
+    }
     if (engine_.OpenSession(state_.config) != engine::kStatusOk) {
         window_.appendText(engine::text::kOpenError);
         window_.appendText(engine::text::kCheckSettings);

@@ -35,6 +35,38 @@ TEST(PortEnumeration, ListsOpenablePortsInAscendingOrder) {
     EXPECT_TRUE(platform::TtyPort::open(com12.path()).ok());
 }
 
+TEST(PortEnumeration, TheKernelsConsoleIsListedButNeverChosenByDefault) {
+    FarEnd ttyS0, ttyS1, ttyS2;
+    const auto device = [](const FarEnd& end, const char* name, bool console) {
+        return platform::SerialDevice{name, end.path(), "serial", "16550A UART", console};
+    };
+    platform::PortMap three, two, alone;
+    three.addDiscovered(
+        {device(ttyS0, "ttyS0", true), device(ttyS1, "ttyS1", false), device(ttyS2, "ttyS2", false)});
+    const PortListing listing = EnumeratePorts(three);
+    EXPECT_EQ(listing.texts, (std::vector<std::string>{"COM1", "COM2", "COM3"}));
+    EXPECT_EQ(listing.dteSelection, 1);
+    EXPECT_EQ(listing.dceSelection, 2);
+    EXPECT_EQ(FallbackPort(three, listing.table, listing.count), 2);
+
+    // With one other port there are no selections, and the fallback is not COM1.
+    two.addDiscovered({device(ttyS0, "ttyS0", true), device(ttyS2, "ttyS2", false)});
+    const PortListing twoListing = EnumeratePorts(two);
+    EXPECT_EQ(twoListing.count, 2);
+    EXPECT_EQ(twoListing.dteSelection, -1);
+    EXPECT_EQ(twoListing.dceSelection, -1);
+    EXPECT_EQ(FallbackPort(two, twoListing.table, twoListing.count), 3);
+
+    alone.addDiscovered({device(ttyS0, "ttyS0", true)});
+    const PortListing aloneListing = EnumeratePorts(alone);
+    EXPECT_EQ(FallbackPort(alone, aloneListing.table, aloneListing.count), -1);
+    // COM1 that is not the console stays the fallback, as port 0.
+    platform::PortMap plain;
+    plain.addDiscovered({device(ttyS0, "ttyS0", false)});
+    const PortListing plainListing = EnumeratePorts(plain);
+    EXPECT_EQ(FallbackPort(plain, plainListing.table, plainListing.count), 0);
+}
+
 TEST(PortEnumeration, OneOrNoPortIsNotSelected) {
     FarEnd only;
     platform::PortMap one, none;

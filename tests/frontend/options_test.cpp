@@ -114,6 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{{"--send", "bad\\q"}, "--send: "}, BadCase{{"--send", "end\\"}, "--send: "},
         BadCase{{"--send", "\\xZZ"}, "--send: "}, BadCase{{"--duration", "0"}, "--duration: "},
         BadCase{{"--duration", "soon"}, "--duration: "}, BadCase{{"--duration", "-1"}, "--duration: "},
+        // Decimal numbers only: not hexadecimal (0x10 is not 16 s), no exponent, no "inf".
+        BadCase{{"--duration", "0x10"}, "--duration: "}, BadCase{{"--duration", "1e3"}, "--duration: "},
+        BadCase{{"--duration", "inf"}, "--duration: "}, BadCase{{"--duration", "+2"}, "--duration: "},
+        BadCase{{"--duration", "."}, "--duration: "},
+        // A virtual port's number and its link are the operator's to give once.
+        BadCase{{"--virtual", "5", "--virtual", "COM5=/tmp/b"}, "--virtual: COM5 is named twice"},
+        BadCase{{"--virtual", "5=/tmp/a", "--virtual", "6=/tmp/a"},
+                "--virtual: the link /tmp/a is named twice"},
         BadCase{{"--port", "3"}, "--port: "}, BadCase{{"--port", "65=/dev/x"}, "--port: "},
         BadCase{{"--port", "0=/dev/x"}, "--port: "}, BadCase{{"--port", "3="}, "--port: "},
         BadCase{{"--virtual", "x"}, "--virtual: "}, BadCase{{"--virtual", "70"}, "--virtual: "},

@@ -56,15 +56,15 @@ TEST_F(PortSetupTest, APathAlreadyMappedKeepsItsNumberAlsoThroughALink) {
     const std::string target = dir_ / "dev/ttyUSB0";
     std::ofstream(target).put('x');
     ASSERT_EQ(::symlink(target.c_str(), (dir_ / "alias").c_str()), 0);
-    Options o;
-    o.portMappings = {{9, target}};
-    o.dte = target;
-    o.dce = dir_ / "alias";
-    const PortSetupResult r = build(o);
-    ASSERT_TRUE(r.setup) << r.error;
-    EXPECT_EQ(r.setup->dte, 9);
-    EXPECT_EQ(r.setup->dce, 9);
-    EXPECT_EQ(r.setup->map.entries().size(), 1u);
+    for (const std::string& path : {target, dir_ / "alias"}) {
+        Options o;
+        o.portMappings = {{9, target}};
+        o.dce = path;
+        const PortSetupResult r = build(o);
+        ASSERT_TRUE(r.setup) << r.error;
+        EXPECT_EQ(r.setup->dce, 9);
+        EXPECT_EQ(r.setup->map.entries().size(), 1u);
+    }
 }
 
 TEST_F(PortSetupTest, ComNamesResolveWithoutBeingMappedAndNoNameLeavesZero) {
@@ -175,6 +175,29 @@ TEST_F(PortSetupTest, ErrorsNameTheOptionAndGiveExitCodeTwo) {
         EXPECT_FALSE(r.setup);
         EXPECT_EQ(r.exitCode, kExitBadOption);
         EXPECT_EQ(r.error.rfind(option, 0), 0u);
+    }
+}
+
+TEST_F(PortSetupTest, TheSamePortForBothSidesIsRefusedHoweverItIsNamed) {
+    const std::string device = dir_ / "dev/ttyFAKE";
+    std::ofstream(device).put('x');
+    const std::string link = dir_ / "link-to-device";
+    ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+    Options byName = withPorts({{3, device}});
+    byName.dte = "COM3";
+    byName.dce = "com3";
+    Options byPath = withPorts({{3, device}});
+    byPath.dte = "COM3";
+    byPath.dce = link;
+    Options twoPaths;
+    twoPaths.dte = device;
+    twoPaths.dce = device;
+    for (const Options& options : {byName, byPath, twoPaths}) {
+        const PortSetupResult r = build(options);
+        EXPECT_FALSE(r.setup);
+        EXPECT_EQ(r.exitCode, kExitBadOption);
+        const std::string com = twoPaths.dte == options.dte ? "COM1" : "COM3";
+        EXPECT_EQ(r.error, "--dte and --dce name the same port (" + com + ")");
     }
 }
 

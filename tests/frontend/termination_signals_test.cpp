@@ -23,12 +23,17 @@ TEST(TerminationSignals, BecomeReadableAndTheMaskIsRestoredWithoutDeliveringWhat
             ASSERT_EQ(::poll(&fd, 1, 2000), 1);
             EXPECT_EQ(signals.take(), SIGTERM);
             EXPECT_EQ(signals.take(), 0);
+            // Ctrl-\ asks to stop as well.
+            ASSERT_EQ(pthread_kill(pthread_self(), SIGQUIT), 0);
+            ASSERT_EQ(::poll(&fd, 1, 2000), 1);
+            EXPECT_EQ(signals.take(), SIGQUIT);
             // Threads started now have the signals blocked as well.
             std::thread([] {
                 sigset_t mask;
                 pthread_sigmask(SIG_BLOCK, nullptr, &mask);
                 EXPECT_TRUE(sigismember(&mask, SIGINT));
                 EXPECT_TRUE(sigismember(&mask, SIGTERM));
+                EXPECT_TRUE(sigismember(&mask, SIGQUIT));
             }).join();
             // Not taken here: the destructor must take it, or restoring the
             // mask would deliver it and end the test program.

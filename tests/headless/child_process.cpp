@@ -24,7 +24,7 @@ bool makePipe(platform::UniqueFd& readEnd, platform::UniqueFd& writeEnd) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::vector<std::string>& environment) {
+                           const std::vector<std::string>& environment, int stdoutFd) {
     platform::UniqueFd inRead, outWrite, errWrite;
     if (!makePipe(inRead, stdin_) || !makePipe(stdout_, outWrite) || !makePipe(stderr_, errWrite)) return;
 
@@ -55,7 +55,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(inRead.get(), 0);
-        ::dup2(outWrite.get(), 1);
+        ::dup2(stdoutFd >= 0 ? stdoutFd : outWrite.get(), 1);
         ::dup2(errWrite.get(), 2);
         ::execve(argv[0], argv.data(), envp.data());
         _exit(127);
@@ -72,11 +72,11 @@ ChildProcess::~ChildProcess() {
 }
 
 void ChildProcess::collect(int timeoutMs) {
-    pollfd fds[2] = {{stdout_.get(), POLLIN, 0}, {stderr_.get(), POLLIN, 0}};
+    pollfd fds[2] = {{holdStdout_ ? -1 : stdout_.get(), POLLIN, 0}, {stderr_.get(), POLLIN, 0}};
     if (::poll(fds, 2, timeoutMs) <= 0) return;
     char buffer[65536];
     for (auto [fd, into] : {std::pair{&stdout_, &out_}, std::pair{&stderr_, &err_}}) {
-        if (!fd->valid()) continue;
+        if (!fd->valid() || (fd == &stdout_ && holdStdout_)) continue;
         for (;;) {
             const ssize_t n = ::read(fd->get(), buffer, sizeof buffer);
             if (n > 0) {
@@ -110,7 +110,7 @@ int ChildProcess::waitExit(std::chrono::milliseconds timeout) {
         if (done == pid_) {
             exited_ = true;
             exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            while (stdout_.valid() || stderr_.valid()) collect(100);  // the rest of the output
+            while ((stdout_.valid() && !holdStdout_) || stderr_.valid()) collect(100);  // the rest
             return exitCode_;
         }
         if (std::chrono::steady_clock::now() >= deadline) {

@@ -19,8 +19,10 @@ namespace ostrel::headless::test {
 class ChildProcess {
 public:
     // `environment` entries ("NAME=value") are added to (or replace those of) ours.
+    // With `stdoutFd` given (a terminal, say), the child writes there instead
+    // of into the pipe that output() collects.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                 const std::vector<std::string>& environment = {});
+                 const std::vector<std::string>& environment = {}, int stdoutFd = -1);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -37,6 +39,12 @@ public:
     void signal(int signo) const;
     int stdinFd() const { return stdin_.get(); }
     void closeStdin() { stdin_.reset(); }
+    // The reader of the child's standard output goes away.
+    void closeStdout() { stdout_.reset(); }
+    // While held, standard output is not read (the pipe fills up, as with a
+    // paused pager); it is read again once released.
+    void holdStdout(bool hold) { holdStdout_ = hold; }
+    int stdoutFd() const { return stdout_.get(); }
 
     const std::string& output() const { return out_; }
     const std::string& errors() const { return err_; }
@@ -49,6 +57,7 @@ private:
     pid_t pid_ = -1;
     platform::UniqueFd stdin_, stdout_, stderr_;
     std::string out_, err_;
+    bool holdStdout_ = false;
     bool exited_ = false;
     int exitCode_ = -1;
     rusage usage_{};

@@ -3,9 +3,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -119,7 +122,7 @@ TEST_F(HeadlessRun, SendReachesTheLineAndIsEchoed) {
 }
 
 TEST_F(HeadlessRun, TerminationSignalsCloseThePortAndExitZero) {
-    for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(::strsignal(signo));
         auto child = start({"--dte", pty_.slavePath});
         ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
@@ -148,7 +151,8 @@ TEST_F(HeadlessRun, StandardInputAtEndDoesNotEndTheSession) {
 }
 
 TEST_F(HeadlessRun, FailedStartsPrintTheirLinesAndExitCodes) {
-    const std::string capture = dir_ / "missing-folder/capture.bin";
+    // Named relative, shown with its full path as the window's file dialog gives it.
+    const std::string capture = std::filesystem::current_path() / "missing-folder/capture.bin";
     const std::string openFailed = std::string(kOpenError) + std::string(kCheckSettings);
     const std::string noFile = "*** Capturing to file: " + capture + "\r\n\r\n*** File in use!!\r\n\r\n*** " +
                                capture + ": no such file or folder ***\r\n";
@@ -171,7 +175,18 @@ TEST_F(HeadlessRun, FailedStartsPrintTheirLinesAndExitCodes) {
         {{"--dte", pty_.slavePath, "--stop-bits", "3"}, 2, "", "ostrel: --stop-bits: ", ""},
         {{"--port", "2=/dev/a", "--port", "2=/dev/b"}, 2, "", twice, ""},
         // The capture file is opened before the port, which then stays closed.
-        {{"--dte", pty_.slavePath, "--capture", capture}, 1, noFile, "ostrel: --capture: ", ""},
+        {{"--dte", pty_.slavePath, "--capture", "missing-folder/capture.bin"},
+         1,
+         noFile,
+         "ostrel: --capture: ",
+         ""},
+        {{"--mode", "intercede", "--dte", pty_.slavePath, "--dce", pty_.slavePath},
+         2,
+         "",
+         "ostrel: --dte and --dce name the same port (COM",
+         ")\n"},
+        {{"--virtual", "5", "--virtual", "5"}, 2, "", "ostrel: --virtual: COM5 is named twice\n", ""},
+        {{"--duration", "0x10"}, 2, "", "ostrel: --duration: ", ""},
         // A pipe that nobody reads must not hang the start.
         {{"--dte", pty_.slavePath, "--capture", fifo},
          1,
@@ -189,13 +204,140 @@ TEST_F(HeadlessRun, FailedStartsPrintTheirLinesAndExitCodes) {
         }
         auto child = start(c.args);
         EXPECT_EQ(child->waitExit(), c.exitCode);
-        EXPECT_EQ(child->output(), c.output);
         const std::string& errors = child->errors();
+        if (c.output == openFailed) {
+            // Each port's reason follows, as the window shows it (and as standard error says it).
+            ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+            EXPECT_EQ(child->output(),
+                      openFailed + "\r\n*** " + errors.substr(8, errors.size() - 9) + " ***\r\n");
+        } else {
+            EXPECT_EQ(child->output(), c.output);
+        }
         EXPECT_EQ(errors.rfind(c.errorStart, 0), 0u) << errors;
         EXPECT_NE(errors.find(c.errorHas), std::string::npos) << errors;
         if (c.exitCode == 2) {
             EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
         }
+    }
+}
+
+// Fills the child's standard output pipe, which the test does not read: the
+// pty's bytes come back as five times as much hex text.
+void fillStandardOutput(ChildProcess& child, int master) {
+    child.holdStdout(true);
+    ASSERT_TRUE(writeAll(master, std::vector<std::uint8_t>(64 * 1024, 'x')));
+    ASSERT_TRUE(platform::test::waitUntil([&] {
+        int pending = 0;
+        return ::ioctl(child.stdoutFd(), FIONREAD, &pending) == 0 && pending >= 60000;
+    }));
+}
+
+TEST_F(HeadlessRun, ASignalEndsTheRunWithinTwoSecondsWhileStandardOutputIsNotRead) {
+    for (const bool twice : {false, true}) {
+        SCOPED_TRACE(twice ? "two signals" : "one signal");
+        auto child = start({"--dte", pty_.slavePath});
+        ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+        fillStandardOutput(*child, pty_.master.get());
+        const auto start = std::chrono::steady_clock::now();
+        child->signal(SIGTERM);
+        if (twice) child->signal(SIGQUIT);  // a second signal ends it at once
+        EXPECT_EQ(child->waitExit(10s), 0);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, twice ? 1000ms : 2000ms);
+        const std::string& errors = child->errors();
+        const std::string tail = " bytes of traffic text not written: standard output blocked\n";
+        ASSERT_TRUE(errors.starts_with("ostrel: ") && errors.ends_with(tail)) << errors;
+        EXPECT_GT(std::stoull(errors.substr(8)), 0u) << errors;
+        // The port was closed all the same.
+        platform::UniqueFd again(::open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        ASSERT_TRUE(again.valid());
+        EXPECT_EQ(::flock(again.get(), LOCK_EX | LOCK_NB), 0);
+        platform::test::readFd(pty_.master.get(), 1 << 20, 20ms);
+    }
+}
+
+TEST_F(HeadlessRun, AReaderThatGoesAwayEndsTheRunQuietly) {
+    auto child = start({"--demo", "--demo-pace", "5", "--display", "ascii"});
+    ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+    child->closeStdout();  // as `| head -4` does once it has its lines
+    EXPECT_EQ(child->waitExit(), 0);
+    EXPECT_EQ(child->errors(), "");
+}
+
+TEST_F(HeadlessRun, ClosedStandardDescriptorsAreNeverTakenByAPort) {
+    // The port's pty would take fd 1, and the traffic text would go into the line.
+    const std::string link = dir_ / "v5";
+    ChildProcess child("/bin/sh",
+                       {"-c", "exec \"$0\" \"$@\" <&- >&-", OSTREL_BINARY, "--headless", "--virtual",
+                        "5=" + link, "--dte", "COM5", "--display", "ascii", "--duration", "3"},
+                       {"XDG_RUNTIME_DIR=" + dir_.path()});
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(platform::test::waitUntil([&] {
+        struct stat st {};
+        return ::lstat(link.c_str(), &st) == 0;
+    }));
+    platform::UniqueFd device(::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(device.valid());
+    ASSERT_TRUE(writeAll(device.get(), "ping"));
+    // Read while the run goes on: the status line of the open would be there already.
+    EXPECT_EQ(readUntil(device.get(), "***", 1s), "");
+    EXPECT_EQ(child.waitExit(), 0) << child.errors();
+    EXPECT_EQ(child.errors(), "");
+}
+
+TEST_F(HeadlessRun, StandardInputWaitsWhileThePortTakesNothingAndLongLinesGoInPieces) {
+    const std::string link = dir_ / "unread";
+    auto child = start({"--virtual", "5=" + link, "--dte", "COM5", "--display", "ascii", "--send-stdin"});
+    ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+    // An endless line into a port that nobody reads: the child stops taking
+    // standard input once the port's queue is full.
+    ASSERT_EQ(::fcntl(child->stdinFd(), F_SETFL, O_NONBLOCK), 0);
+    const std::string block(65536, 'y');
+    std::size_t given = 0;
+    while (given < (64u << 20)) {
+        pollfd out{child->stdinFd(), POLLOUT, 0};
+        if (::poll(&out, 1, 1000) != 1) break;  // a second without taking anything
+        const ssize_t n = ::write(child->stdinFd(), block.data(), block.size());
+        if (n > 0) given += static_cast<std::size_t>(n);
+    }
+    EXPECT_LT(given, 4u << 20) << "standard input was read on while the port took nothing";
+    // Each piece was sent, and echoed, as a send of its own.
+    ASSERT_TRUE(child->waitForOutput("y\r\n[")) << child->errors();
+    const std::string out = withoutTimes(child->output());
+    const std::size_t first = out.find("\r\n[T] DTE <<- ");
+    ASSERT_NE(first, std::string::npos);
+    const std::size_t second = out.find("\r\n[T] DTE <<- ", first + 1);
+    ASSERT_NE(second, std::string::npos) << out.size();
+    EXPECT_EQ(second - first - std::string_view("\r\n[T] DTE <<- ").size(), 65536u);
+    child->signal(SIGTERM);
+    EXPECT_EQ(child->waitExit(), 0);
+}
+
+TEST_F(HeadlessRun, ATerminalSeesTheLinesControlBytesAsTheirPictures) {
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        SCOPED_TRACE(locale);
+        auto terminal = openBareMaster();
+        ASSERT_TRUE(terminal.master.valid());
+        platform::UniqueFd screen(::open(terminal.slavePath.c_str(), O_RDWR | O_NOCTTY));
+        ASSERT_TRUE(screen.valid());
+        termios raw{};
+        ASSERT_EQ(::tcgetattr(screen.get(), &raw), 0);
+        ::cfmakeraw(&raw);
+        ASSERT_EQ(::tcsetattr(screen.get(), TCSANOW, &raw), 0);
+        ChildProcess child(OSTREL_BINARY, {"--headless", "--dte", pty_.slavePath, "--display", "ascii"},
+                           {"XDG_RUNTIME_DIR=" + dir_.path(), "LC_ALL=" + std::string(locale)}, screen.get());
+        ASSERT_TRUE(child.started());
+        std::string seen = readUntil(terminal.master.get(), kPortOn, 20s);
+        ASSERT_NE(seen.find(kPortOn), std::string::npos) << seen;
+        ASSERT_TRUE(writeAll(pty_.master.get(), "a\x1b]0;title\x07\xe9\x85z\t\r\n"));
+        seen += readUntil(terminal.master.get(), "z\t\r\n", 20s);
+        const std::string want = std::string(locale) == "C" ? "DCE ->> a.]0;title...z\t\r\n"
+                                                            : "DCE ->> a\u241b]0;title\u2407\u00e9.z\t\r\n";
+        EXPECT_NE(seen.find(want), std::string::npos) << seen;
+        child.signal(SIGTERM);
+        EXPECT_EQ(child.waitExit(), 0);
+        seen += readUntil(terminal.master.get(), kPortOff);
+        EXPECT_TRUE(seen.ends_with(kPortOff)) << seen;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <thread>
@@ -12,6 +13,7 @@
 #include "headless/headless_frontend.h"
 #include "headless/line_splitter.h"
 #include "headless/output_writer.h"
+#include "headless/terminal_text.h"
 #include "platform/pty_test_support.h"
 #include "platform/temp_dir.h"
 #include "platform/unique_fd.h"
@@ -19,6 +21,7 @@
 namespace ostrel::headless {
 namespace {
 
+using frontend::kExitOk;
 using frontend::kExitOpenFailed;
 using frontend::Options;
 using frontend::PortEnvironment;
@@ -49,6 +52,23 @@ INSTANTIATE_TEST_SUITE_P(Table, Lines,
                                            SplitCase{{"\n\n"}, {"", ""}}, SplitCase{{"keep\r\n"}, {"keep\r"}},
                                            SplitCase{{}, {}}, SplitCase{{""}, {}},
                                            SplitCase{{std::string("a\0b\n", 4)}, {std::string("a\0b", 3)}}));
+
+TEST(LongLines, ComeInPiecesOf64KiBSoThatNothingGrowsWithTheInput) {
+    constexpr std::size_t piece = LineSplitter::kMaxPiece;
+    LineSplitter splitter;
+    // An endless line: what is held stays bounded, whatever size the input comes in.
+    std::vector<std::string> lines;
+    for (int i = 0; i < 100; ++i)
+        for (auto& line : splitter.feed(std::string(10000, 'z'))) lines.push_back(std::move(line));
+    ASSERT_EQ(lines.size(), 1'000'000 / piece);
+    for (const auto& line : lines) EXPECT_EQ(line, std::string(piece, 'z'));
+    EXPECT_EQ(splitter.finish(), std::string(1'000'000 % piece, 'z'));
+    // A line of exactly one piece is one line, with no empty one after it.
+    EXPECT_EQ(splitter.feed(std::string(piece, 'a') + "\nb\n"),
+              (std::vector<std::string>{std::string(piece, 'a'), "b"}));
+    EXPECT_EQ(splitter.feed(std::string(piece + 1, 'c') + "\n"),
+              (std::vector<std::string>{std::string(piece, 'c'), "c"}));
+}
 
 struct Pipe {
     platform::UniqueFd read, write;
@@ -98,12 +118,62 @@ TEST(OutputWriter, ASlowReaderHoldsUpOnlyTheWriterAndGetsEverythingInOrder) {
     EXPECT_EQ(writer.failure(), 0);
 }
 
-TEST(HeadlessRun, AnOutputThatWentAwayIsReportedAndEndsTheRun) {
+TEST(OutputWriter, AbandonBreaksOffAWriteThatWaitsForAReaderAndCountsWhatItDrops) {
+    Pipe pipe;
+    ASSERT_TRUE(pipe.read.valid());
+    engine::DisplayQueue queue(64u << 20);
+    OutputWriter writer(queue, pipe.write.get());
+    const std::string text(1 << 20, 't');
+    queue.append(text);
+    // The writer fills the pipe (64 KiB) and then waits in write() for ever.
+    ASSERT_TRUE(platform::test::waitUntil([&] {
+        int pending = 0;
+        return ::ioctl(pipe.read.get(), FIONREAD, &pending) == 0 && pending >= 65536;
+    }));
+    writer.requestFinish();
+    EXPECT_FALSE(writer.waitFinished(50ms));
+    const auto start = std::chrono::steady_clock::now();
+    writer.abandon();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    int written = 0;
+    ASSERT_EQ(::ioctl(pipe.read.get(), FIONREAD, &written), 0);
+    EXPECT_EQ(writer.dropped() + static_cast<std::uint64_t>(written), text.size());
+    EXPECT_EQ(writer.failure(), 0);
+}
+
+TEST(TerminalText, ShowsTheLinesControlBytesInsteadOfPassingThemOn) {
+    const std::string line("a\x1b[2Jb\x07\x7f\x85\xe9\xa0\t\r\n");
+    // U+241B, U+2407, U+2421 for ESC, BEL and DEL; Latin-1 e acute and no-break space in UTF-8.
+    EXPECT_EQ(ForTerminal(line, true), "a\u241b[2Jb\u2407\u2421.\u00e9\u00a0\t\r\n");
+    EXPECT_EQ(ForTerminal(line, false), "a.[2Jb.....\t\r\n");
+    EXPECT_EQ(ForTerminal(std::string("\0\x1f", 2), true), "\u2400\u241f");
+    const std::string printable = "\r\n*** Port is ON  ***\r\n[12:00:00:000] DTE <<- 0x1B ~";
+    EXPECT_EQ(ForTerminal(printable, true), printable);
+    EXPECT_EQ(ForTerminal(printable, false), printable);
+}
+
+TEST(ListPorts, MarksTheKernelsConsole) {
+    auto console = platform::test::openBareMaster();
+    auto other = platform::test::openBareMaster();
+    ASSERT_TRUE(console.master.valid() && other.master.valid());
+    platform::PortMap map;
+    map.addDiscovered({{"ttyS0", console.slavePath, "serial", "16550A UART", true},
+                       {"ttyS1", other.slavePath, "serial", "16550A UART", false}});
+    Pipe out(O_NONBLOCK);
+    ASSERT_EQ(ListPorts(map, out.write.get()), kExitOk);
+    EXPECT_EQ(platform::test::pendingText(out.read.get()), "COM1  " + console.slavePath +
+                                                               "  16550A UART  console\nCOM2  " +
+                                                               other.slavePath + "  16550A UART\n");
+}
+
+TEST(HeadlessRun, AnOutputThatWentAwayEndsTheRunQuietlyAndOtherWriteFailuresAreReported) {
     auto pty = platform::test::openBareMaster();
     platform::test::TempDir dir;
     Pipe out(O_NONBLOCK), err(O_NONBLOCK);
     ASSERT_TRUE(pty.master.valid() && dir.valid() && out.read.valid() && err.read.valid());
     out.read.reset();  // nobody will ever read the traffic text
+    platform::UniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(full.valid());
     PortEnvironment env;
     env.sysfsRoot = dir / "no-sysfs";
     env.runtimeDir = dir.path();
@@ -111,10 +181,18 @@ TEST(HeadlessRun, AnOutputThatWentAwayIsReportedAndEndsTheRun) {
     options.dte = pty.slavePath;
     options.durationSeconds = 5;
     options.sends = {"AT"};
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunHeadless(options, RunIo{out.write.get(), err.write.get(), -1}, env), kExitOpenFailed);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the run went on writing to nowhere";
-    EXPECT_EQ(platform::test::pendingText(err.read.get()), "ostrel: standard output: Broken pipe\n");
+    const struct {
+        int out;
+        int exitCode;
+        std::string error;
+    } table[] = {{out.write.get(), kExitOk, ""},
+                 {full.get(), kExitOpenFailed, "ostrel: standard output: No space left on device\n"}};
+    for (const auto& c : table) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RunHeadless(options, RunIo{c.out, err.write.get(), -1}, env), c.exitCode);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "the run went on writing to nowhere";
+        EXPECT_EQ(platform::test::pendingText(err.read.get()), c.error);
+    }
 }
 
 }  // namespace

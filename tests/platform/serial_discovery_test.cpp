@@ -121,6 +121,7 @@ TEST(SerialDiscovery, FindsTheDevicesInOrderWithTheirDriversAndDescriptions) {
     sysfs.acm("ttyACM1", "1-5");
     sysfs.virtualTty("tty1");
     sysfs.virtualTty("console");
+    sysfs.file("devices/virtual/tty/console/active", "tty0 ttyS2");  // the kernel writes its console there
 
     // UARTs first in number order, then the rest by name; the empty UART slot is left out.
     const std::vector<SerialDevice> expected = {
@@ -141,6 +142,7 @@ TEST(SerialDiscovery, FindsTheDevicesInOrderWithTheirDriversAndDescriptions) {
         EXPECT_EQ(devices[i].devicePath, expected[i].devicePath);
         EXPECT_EQ(devices[i].driver, expected[i].driver) << expected[i].name;
         EXPECT_EQ(devices[i].description, expected[i].description) << expected[i].name;
+        EXPECT_EQ(devices[i].console, expected[i].name == "ttyS2") << expected[i].name;
     }
     EXPECT_TRUE(discoverSerialDevices("/nonexistent/ostrel-sysfs", "/dev").empty());
 }

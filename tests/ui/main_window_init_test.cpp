@@ -99,6 +99,20 @@ TEST_F(OtherPorts, WithOnePortNeitherListHasASelectionAndOpenComUsesPortZeroWhic
     EXPECT_TRUE(waitForTraffic("COM1"));
 }
 
+TEST_F(OtherPorts, BothListsOnOnePortSaySoInsteadOfFindingItBusy) {
+    makeWindow({3, 5});
+    window::StartChoices choices;
+    choices.mode = engine::kIntercede;
+    choices.dtePort = 5;
+    choices.dcePort = 5;
+    window->ApplyStartChoices(choices);
+    ASSERT_TRUE(click(window::id::kOpenClose));
+    EXPECT_TRUE(
+        waitForTraffic("\r\n*** Error opening COM Port !!! ***\r\n\r\n*** Check Port Settings !!! ***\r\n"
+                       "\r\n*** COM5: chosen for both sides ***\r\n"));
+    EXPECT_FALSE(window->state().portOpen);
+}
+
 TEST_F(OtherPorts, StartChoicesSelectWhatTheCommandLineNamedAndSkipWhatTheListsDoNotOffer) {
     makeWindow({3, 5, 7});
     window::StartChoices skipped;
