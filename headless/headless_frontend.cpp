@@ -175,7 +175,9 @@ private:
         // Closed first, so that the pump never waits at the display's bound
         // while ShutdownEngine joins it; the text queued so far is still written.
         display_.close();
+        capture_.ReleaseWaits();  // nor at the capture's bound
         engine_.ShutdownEngine();
+        capture_.Close(window_);  // its lines, if any, still reach the output
         writer_.finish();
         if (const int failure = writer_.failure(); failure != 0) {
             error(std::string("standard output: ") + std::strerror(failure));

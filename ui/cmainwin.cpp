@@ -27,6 +27,11 @@ Cmainwin::Cmainwin(engine::Engine& engine)
       formatter_(*this, state_.capture),
       commands_(state_, controls_, engine_, *this, formatter_) {
     displayQueue_.setNotify([this] { scheduleDrain(); });
+    // A capture that a failed write ended puts the button back to "Capture".
+    state_.capture.setEndedNotify([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { commands_.CaptureEnded(); }, Qt::QueuedConnection);
+    });
     engine_.InitEngine(*this, formatter_);
 }
 
@@ -34,6 +39,8 @@ Cmainwin::~Cmainwin() {
     // Release a pump that waits for room in the display queue, then stop and
     // join every worker while everything they use still exists.
     displayQueue_.close();
+    state_.capture.ReleaseWaits();
+    state_.capture.setEndedNotify({});
     engine_.ShutdownEngine();
     modeWindowOwner_.reset();
     aboutWindowOwner_.reset();
