@@ -40,8 +40,10 @@ Cmainwin::~Cmainwin() {
     // join every worker while everything they use still exists.
     displayQueue_.close();
     state_.capture.ReleaseWaits();
-    state_.capture.setEndedNotify({});
     engine_.ShutdownEngine();
+    // The capture's writer is joined here, so it never posts to a window in destruction.
+    state_.capture.setEndedNotify({});
+    state_.capture.Close(*this);
     modeWindowOwner_.reset();
     aboutWindowOwner_.reset();
 }
