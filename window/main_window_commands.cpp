@@ -212,6 +212,11 @@ void MainWindowCommands::Capture(const std::function<std::string()>& askFileName
         controls_.apply(ControlOp::caption(id::kCapture, std::string(kStopCaptureCaption)));
 }
 
+void MainWindowCommands::CaptureEnded() {
+    if (!state_.capture.active())
+        controls_.apply(ControlOp::caption(id::kCapture, std::string(kCaptureCaption)));
+}
+
 void MainWindowCommands::Send(std::string_view text) {
     presentation::OnSendText(text, engine_, presenter_, window_);
 }

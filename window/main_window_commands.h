@@ -78,6 +78,9 @@ public:
     // Button 219. `askFileName` shows the save dialog and returns the chosen
     // name, or an empty text when the operator cancelled.
     void Capture(const std::function<std::string()>& askFileName);
+    // The capture ended by itself (a failed write): the button reads "Capture"
+    // again, and the next press starts a new capture.
+    void CaptureEnded();
 
     // Button 212 with the send box's text (Latin-1, line breaks as CR LF).
     void Send(std::string_view text);
