@@ -11,6 +11,8 @@
 // text without waiting). The pump may be held by the display's backlog bound
 // (DisplayQueue::append); a front end closes its DisplayQueue before
 // ShutdownEngine so that joining the pump never waits on the UI thread.
+// A receive thread wakes the pump itself (SignalPump) before it posts the
+// data-ready notice, so the relay never waits for the UI thread.
 
 #include <array>
 #include <atomic>
@@ -68,6 +70,9 @@ public:
     // Starts the TrafficPump thread (once, at the main window's initialisation).
     void StartPump();
     void SignalPump();
+    // While held, the pump takes nothing: the rings fill, then the kernel's
+    // queues (nothing is lost). For tests that need bytes to stay in a ring.
+    void HoldPump(bool hold);
 
     // Queues bytes for the channel's port; never blocks. False when the side
     // has no open port or the port failed.
@@ -113,6 +118,7 @@ private:
     std::atomic<std::uint64_t> nextThreadId_{1};
     std::vector<std::string> openNotes_;
     std::vector<std::string> openErrors_;
+    std::atomic<bool> pumpHeld_{false};
     platform::Event pumpEvent_{platform::Event::Reset::Manual};
     std::jthread pump_;
 };

@@ -40,7 +40,12 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
             const bool wasEmpty = RingEmpty(channel.ring);
             RingStore(channel.ring, buffer.data(), static_cast<std::uint32_t>(outcome.count));
             const bool emptiedMeanwhile = channel.ring.readIndex.load() == storeStart;
-            if (wasEmpty || emptiedMeanwhile) owner->postDataReady(side);
+            if (wasEmpty || emptiedMeanwhile) {
+                // The engine wakes its own pump; the window's notice is only
+                // news for the window, so a busy UI thread never holds the relay.
+                SignalPump();
+                owner->postDataReady(side);
+            }
         }
         return !outcome.hungUp;
     };

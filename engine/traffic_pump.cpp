@@ -28,6 +28,11 @@ void Engine::SignalPump() {
     pumpEvent_.set();
 }
 
+void Engine::HoldPump(bool hold) {
+    pumpHeld_.store(hold);
+    if (!hold) SignalPump();
+}
+
 void Engine::TrafficPump(std::stop_token stop) {
     int current = kDteSide;
     std::array<std::uint8_t, kChunkSize> chunk;
@@ -53,7 +58,7 @@ void Engine::TrafficPump(std::stop_token stop) {
 
 bool Engine::takeable(int side) const {
     const PortChannel& channel = channels_[side];
-    return channel.open.load() && !RingEmpty(channel.ring) && !relayBlocked(side);
+    return !pumpHeld_.load() && channel.open.load() && !RingEmpty(channel.ring) && !relayBlocked(side);
 }
 
 bool Engine::relayBlocked(int fromSide) const {

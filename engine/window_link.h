@@ -37,8 +37,9 @@ public:
     virtual DisplayFormat displayFormat() const = 0;
     virtual SendTarget sendTarget() const = 0;
 
-    // The data-ready notice: a receive ring went from empty to non-empty. The
-    // main window answers it with Engine::SignalPump(). Called on a receive thread.
+    // The data-ready notice: a receive ring went from empty to non-empty.
+    // Called on a receive thread, after the engine has already woken its own
+    // pump: the relay never waits for the thread that handles this notice.
     virtual void postDataReady(int side) = 0;
     // The receive-exit notice, posted by a receive thread as it ends. The
     // main window closes the session on it only when
