@@ -106,6 +106,8 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         channel.owner = owner;
         RingReset(channel.ring, kRingCapacity);
         channel.wantsRoom.store(false);
+        channel.received.store(0);
+        channel.hungUpThread.store(0);
     }
     channel.outputFlag.store(true);
     const int number = (port == 0 || port > platform::kMaxComNumber) ? 1 : port;
@@ -168,6 +170,7 @@ std::int32_t Engine::ClosePort(PortChannel& channel) {
     }
     channel.wake.reset();
     channel.receiveThreadId.store(0);
+    channel.hungUpThread.store(0);
     channel.wantsRoom.store(false);
     // Bytes not yet shown are discarded; no thread can store into the ring now.
     RingReset(channel.ring, kRingCapacity);

@@ -12,7 +12,9 @@
 // (DisplayQueue::append); a front end closes its DisplayQueue before
 // ShutdownEngine so that joining the pump never waits on the UI thread.
 // A receive thread wakes the pump itself (SignalPump) before it posts the
-// data-ready notice, so the relay never waits for the UI thread.
+// data-ready notice, so the relay never waits for the UI thread. The pump
+// alone ends a session on a hang-up: it shows, relays and captures what the
+// ring holds, then appends the disconnect line and posts the notice.
 
 #include <array>
 #include <atomic>
@@ -104,6 +106,8 @@ private:
     void TrafficPump(std::stop_token stop);
     bool relayBlocked(int fromSide) const;
     bool takeable(int side) const;
+    bool hangUpDue(int side) const;
+    void finishHangUp(int side);
     void takeChunk(int side, std::int64_t& last, std::span<std::uint8_t, kChunkSize> chunk);
     std::string describeWriteFailure(int side);
 

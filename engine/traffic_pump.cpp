@@ -37,17 +37,21 @@ void Engine::TrafficPump(std::stop_token stop) {
     int current = kDteSide;
     std::array<std::uint8_t, kChunkSize> chunk;
     std::array<std::int64_t, 2> lastTake{};  // per side: when the pump last took from its ring
+    const auto anyWork = [this] {
+        return takeable(kDteSide) || takeable(kDceSide) || hangUpDue(kDteSide) || hangUpDue(kDceSide);
+    };
     while (!stop.stop_requested()) {
         pumpEvent_.wait(stop);
         if (stop.stop_requested()) break;
         while (!stop.stop_requested()) {
-            if (!takeable(kDteSide) && !takeable(kDceSide)) {
+            if (!anyWork()) {
                 // The event is reset before the final look at both rings, so a
                 // signal that comes after this look wakes the pump again.
                 pumpEvent_.reset();
-                if (!takeable(kDteSide) && !takeable(kDceSide)) break;
+                if (!anyWork()) break;
             }
             if (takeable(current)) takeChunk(current, lastTake[current], chunk);
+            if (hangUpDue(current)) finishHangUp(current);
             // With both channels open the sides alternate after every pass,
             // so one busy side cannot hold the other back.
             const int other = 1 - current;
@@ -59,6 +63,24 @@ void Engine::TrafficPump(std::stop_token stop) {
 bool Engine::takeable(int side) const {
     const PortChannel& channel = channels_[side];
     return !pumpHeld_.load() && channel.open.load() && !RingEmpty(channel.ring) && !relayBlocked(side);
+}
+
+bool Engine::hangUpDue(int side) const {
+    const PortChannel& channel = channels_[side];
+    return channel.hungUpThread.load() != 0 && channel.open.load() && RingEmpty(channel.ring);
+}
+
+void Engine::finishHangUp(int side) {
+    PortChannel& channel = channels_[side];
+    // Under the channel's lock: a close that comes first clears hungUpThread,
+    // and one that comes after finds the disconnect line already in place.
+    // Both calls below never wait.
+    std::lock_guard lock(channel.mutex);
+    if (!channel.open.load() || !RingEmpty(channel.ring)) return;
+    const std::uint64_t threadId = channel.hungUpThread.exchange(0);
+    if (threadId == 0) return;
+    link_->appendStatusText(text::disconnected(channel.portNumber));
+    channel.owner->postReceiveExit(ReceiveExitNotice{threadId, side, channel.portNumber, true});
 }
 
 bool Engine::relayBlocked(int fromSide) const {
