@@ -33,7 +33,8 @@ void DisplayQueue::push(std::string_view text, bool mayWait) {
         std::unique_lock lock(mutex_);
         // Waits while the backlog is at or past the bound; a single text
         // larger than the bound still goes in once the backlog is below it.
-        if (mayWait) roomCv_.wait(lock, [&] { return closed_ || text_.size() - takenFront_ < bound_; });
+        if (mayWait)
+            roomCv_.wait(lock, [&] { return closed_ || unbounded_ || text_.size() - takenFront_ < bound_; });
         const bool wasEmpty = text_.size() == takenFront_;
         text_.append(text);
         if (wasEmpty) notify = notify_;
@@ -65,6 +66,14 @@ std::string DisplayQueue::take(std::size_t maxBytes) {
 std::size_t DisplayQueue::backlog() const {
     std::lock_guard lock(mutex_);
     return text_.size() - takenFront_;
+}
+
+void DisplayQueue::setUnbounded(bool unbounded) {
+    {
+        std::lock_guard lock(mutex_);
+        unbounded_ = unbounded;
+    }
+    roomCv_.notify_all();
 }
 
 void DisplayQueue::close() {

@@ -30,6 +30,9 @@ public:
     // Takes up to maxBytes of the oldest text (all when maxBytes is 0).
     std::string take(std::size_t maxBytes = 0);
     std::size_t backlog() const;
+    // While set, append() does not wait at the bound (a close that waits for
+    // the pump's chunk in flight sets it, so that wait never needs the UI thread).
+    void setUnbounded(bool unbounded);
     void close();
 
 private:
@@ -41,6 +44,7 @@ private:
     std::string text_;  // pending text; taken from the front
     std::size_t takenFront_ = 0;
     bool closed_ = false;
+    bool unbounded_ = false;
     std::function<void()> notify_;
 };
 

@@ -91,10 +91,22 @@ std::int32_t Engine::openSide(int side, const PortSettings& settings) {
 }
 
 std::int32_t Engine::CloseAllPorts() {
+    std::array<bool, 2> closing{};
     for (int side : {kDteSide, kDceSide}) {
         PortChannel& channel = channels_[side];
-        if (channel.open.exchange(false) || holdsAnything(channel)) ClosePort(channel);
+        std::lock_guard lock(channel.mutex);
+        // From here on the pump takes nothing more and no relay is queued.
+        closing[side] = channel.open.exchange(false) || holdsAnything(channel);
     }
+    // The chunk the pump may hold (taken before the flag went down) is shown
+    // before anything the caller appends; its append must not wait for the UI
+    // thread meanwhile.
+    if (link_) link_->setAppendsUnbounded(true);
+    { std::lock_guard pumpDone(chunkMutex_); }
+    if (link_) link_->setAppendsUnbounded(false);
+
+    for (int side : {kDteSide, kDceSide})
+        if (closing[side]) ClosePort(channels_[side]);
     return kStatusOk;
 }
 

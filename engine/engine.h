@@ -10,7 +10,9 @@
 // thread never waits for the UI thread (it posts notices and appends status
 // text without waiting). The pump may be held by the display's backlog bound
 // (DisplayQueue::append); a front end closes its DisplayQueue before
-// ShutdownEngine so that joining the pump never waits on the UI thread.
+// ShutdownEngine so that joining the pump never waits on the UI thread, and
+// CloseAllPorts, which waits for the chunk the pump holds, first lifts that
+// bound through WindowLink::setAppendsUnbounded.
 // A receive thread wakes the pump itself (SignalPump) before it posts the
 // data-ready notice, so the relay never waits for the UI thread. The pump
 // alone ends a session on a hang-up: it shows, relays and captures what the
@@ -20,6 +22,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
@@ -61,6 +64,9 @@ public:
 
     // Status 0 opened, 1 failed, 2 engine not ready.
     std::int32_t OpenSession(const SessionConfig& config);
+    // Closes the session: nothing more is taken from the rings and the chunk
+    // the pump holds is shown before the channels close, so the caller's
+    // "Port is OFF" comes after all of the session's text.
     std::int32_t CloseAllPorts();
     // Status lines ("\r\n*** COMn: ... ***\r\n") for settings the last
     // OpenSession could not apply exactly; shown after "Port is ON".
@@ -123,6 +129,7 @@ private:
     std::vector<std::string> openNotes_;
     std::vector<std::string> openErrors_;
     std::atomic<bool> pumpHeld_{false};
+    std::mutex chunkMutex_;  // held by the pump while it handles one chunk or a hang-up
     platform::Event pumpEvent_{platform::Event::Reset::Manual};
     std::jthread pump_;
 };

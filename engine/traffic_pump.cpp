@@ -50,8 +50,12 @@ void Engine::TrafficPump(std::stop_token stop) {
                 pumpEvent_.reset();
                 if (!anyWork()) break;
             }
-            if (takeable(current)) takeChunk(current, lastTake[current], chunk);
-            if (hangUpDue(current)) finishHangUp(current);
+            {
+                // CloseAllPorts waits on this lock for a chunk in flight.
+                std::lock_guard busy(chunkMutex_);
+                if (takeable(current)) takeChunk(current, lastTake[current], chunk);
+                if (hangUpDue(current)) finishHangUp(current);
+            }
             // With both channels open the sides alternate after every pass,
             // so one busy side cannot hold the other back.
             const int other = 1 - current;

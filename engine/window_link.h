@@ -47,6 +47,11 @@ public:
     virtual void postReceiveExit(const ReceiveExitNotice& notice) = 0;
     // Appends that must never wait (status lines from receive threads).
     virtual void appendStatusText(std::string_view text) { appendText(text); }
+    // While set, appendText() must not wait at the display's bound. The
+    // engine sets it on the UI thread while a close waits for the pump to
+    // finish the chunk it holds, so that this wait never needs the UI thread.
+    // A link whose appends never wait may ignore it.
+    virtual void setAppendsUnbounded(bool /*unbounded*/) {}
 };
 
 // Turns traffic into window text; the presentation layer implements it.
