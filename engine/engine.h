@@ -46,6 +46,7 @@ inline constexpr int kReceiveWaitMs = 500;
 struct EngineOptions {
     platform::MillisClock clock;             // steady milliseconds; defaults to the steady clock
     std::size_t relayQueueLimit = 1u << 20;  // a relay waits while the far port holds this much unsent
+    std::int64_t closeDrainMs = 200;         // how long a close lets the transmit queues drain (by `clock`)
 };
 
 class Engine {
@@ -64,9 +65,12 @@ public:
 
     // Status 0 opened, 1 failed, 2 engine not ready.
     std::int32_t OpenSession(const SessionConfig& config);
-    // Closes the session: nothing more is taken from the rings and the chunk
-    // the pump holds is shown before the channels close, so the caller's
-    // "Port is OFF" comes after all of the session's text.
+    // Closes the session: nothing more is taken from the rings, the chunk the
+    // pump holds is shown, the transmit queues get up to closeDrainMs to drain
+    // (none towards a far end that hung up), the channels close, and for each
+    // port whose transmitter kept bytes it never wrote (relayed and sent
+    // alike) "\r\n*** COMn: N bytes not delivered ***\r\n" is appended.
+    // The caller's "Port is OFF" then comes after all of the session's text.
     std::int32_t CloseAllPorts();
     // Status lines ("\r\n*** COMn: ... ***\r\n") for settings the last
     // OpenSession could not apply exactly; shown after "Port is ON".
@@ -106,7 +110,9 @@ private:
     std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
                           std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
                           std::uint8_t flow);
-    std::int32_t ClosePort(PortChannel& channel);
+    // Returns the bytes given to the port's transmitter that it never wrote.
+    std::uint64_t ClosePort(PortChannel& channel);
+    void drainTransmitters(const std::array<bool, 2>& closing);
     std::int32_t openSide(int side, const PortSettings& settings);
     void ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint64_t threadId);
     void TrafficPump(std::stop_token stop);
@@ -120,6 +126,7 @@ private:
     const platform::PortMap& ports_;
     platform::MillisClock clock_;
     std::size_t relayQueueLimit_;
+    std::int64_t closeDrainMs_;
     std::atomic<bool> ready_{false};
     WindowLink* link_ = nullptr;
     TrafficPresenter* presenter_ = nullptr;

@@ -54,6 +54,10 @@ struct PortChannel {
     // The id of a receive thread that ended on a hang-up and whose ending
     // the pump has not finished yet; 0 otherwise.
     std::atomic<std::uint64_t> hungUpThread{0};
+    // The far end hung up during this open (no transmit drain on close).
+    std::atomic<bool> farHungUp{false};
+    // Bytes given to the transmitter since the open (under `mutex`).
+    std::uint64_t enqueued = 0;
     mutable std::mutex mutex;  // locked by const looks too (the pump's relay check)
 };
 

@@ -86,6 +86,7 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
     if (hungUp) {
         // The pump shows what is still in the ring first, then the
         // disconnect line and the notice (see port_channel.h).
+        channel.farHungUp.store(true);
         channel.hungUpThread.store(threadId);
         SignalPump();
         return;

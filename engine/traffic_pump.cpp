@@ -140,7 +140,9 @@ bool Engine::WritePort(int side, std::span<const std::uint8_t> bytes) {
     PortChannel& channel = channels_[side];
     std::lock_guard lock(channel.mutex);
     if (!channel.open.load() || !channel.transmitter) return false;
-    return channel.transmitter->enqueue(bytes);
+    if (!channel.transmitter->enqueue(bytes)) return false;
+    channel.enqueued += bytes.size();
+    return true;
 }
 
 std::int32_t Engine::WriteToSide(std::span<const std::uint8_t> bytes, std::string* failure) {

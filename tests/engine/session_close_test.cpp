@@ -1,8 +1,10 @@
 // Closing a session: the last texts come in order ("Port is OFF" after all
-// of the session's text).
+// of the session's text), the transmit queues get a short drain, and what
+// could not be delivered is said.
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "engine/display_queue.h"
@@ -59,6 +61,75 @@ TEST(SessionCloseOrder, PortOffComesAfterAChunkThePumpHeldAtTheDisplayBound) {
     ASSERT_GE(shown.size(), text::kPortOff.size());
     EXPECT_TRUE(shown.ends_with(text::kPortOff)) << shown.size() << " bytes shown";
     EXPECT_EQ(shown.find(text::kPortOff), shown.size() - text::kPortOff.size());
+}
+
+using SessionClose = EngineFixture;
+
+// Intercede with the DCE far end not reading: relayed and sent bytes wait in
+// the DCE port's transmit queue.
+constexpr std::size_t kRelayed = 256 * 1024;
+constexpr std::size_t kSent = 10000;
+
+TEST_F(SessionClose, UndeliveredBytesAreCountedAfterADrainThatTheClockEnds) {
+    makeEngine(true);
+    link.setMode(kIntercede);
+    link.setTarget(kToDce);
+    ASSERT_EQ(open(kIntercede), kStatusOk);
+    ASSERT_TRUE(far[0]->write(randomBytes(kRelayed, 8)));
+    ASSERT_TRUE(waitForChunkBytes(kRelayed));
+    EXPECT_EQ(engine->WriteToSide(randomBytes(kSent, 9)), static_cast<std::int32_t>(kSent));
+    ASSERT_GT(engine->channel(kDceSide).transmitter->queued(), 0u);
+
+    // The drain lasts until the engine's clock has moved 200 ms.
+    auto closed = std::async(std::launch::async, [&] { engine->CloseAllPorts(); });
+    EXPECT_EQ(closed.wait_for(300ms), std::future_status::timeout);
+    fakeNow += 199;
+    EXPECT_EQ(closed.wait_for(100ms), std::future_status::timeout);
+    fakeNow += 1;
+    ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
+
+    const std::string status = link.statusText();
+    const std::string prefix = "\r\n*** COM2: ";
+    const std::string suffix = " bytes not delivered ***\r\n";
+    ASSERT_TRUE(status.starts_with(prefix) && status.ends_with(suffix)) << status;
+    const std::size_t undelivered =
+        std::stoul(status.substr(prefix.size(), status.size() - prefix.size() - suffix.size()));
+    // Counted are the bytes never handed to the port; the port took no more
+    // than its kernel buffer (a pseudo-terminal holds well under 64 KiB, and
+    // the close's purge discards that too, as a UART's queue is discarded).
+    EXPECT_LE(undelivered, kRelayed + kSent);
+    EXPECT_GE(undelivered, kRelayed + kSent - 64 * 1024);
+}
+
+TEST_F(SessionClose, AReadingFarEndGetsEverythingRelayedBeforeTheClose) {
+    link.setMode(kIntercede);
+    ASSERT_EQ(open(kIntercede), kStatusOk);
+    ASSERT_TRUE(far[0]->write(randomBytes(kRelayed, 8)));
+    ASSERT_TRUE(waitForChunkBytes(kRelayed));
+    ASSERT_GT(engine->channel(kDceSide).transmitter->queued(), 0u);
+
+    Bytes arrived;
+    std::thread reader([&] { arrived = far[1]->read(kRelayed, 20s); });
+    engine->CloseAllPorts();
+    reader.join();
+    EXPECT_EQ(arrived.size(), kRelayed);
+    EXPECT_EQ(link.statusText(), "");
+}
+
+TEST_F(SessionClose, NoDrainTowardsAFarEndThatHungUp) {
+    makeEngine(true);  // the clock never moves: a drain would never end
+    link.setMode(kIntercede);
+    ASSERT_EQ(open(kIntercede), kStatusOk);
+    ASSERT_TRUE(far[0]->write(randomBytes(kRelayed, 8)));
+    ASSERT_TRUE(waitForChunkBytes(kRelayed));
+    far[1]->hangUp();
+    ASSERT_TRUE(waitUntil([&] { return !link.exitNotices().empty(); }));
+
+    auto closed = std::async(std::launch::async, [&] { engine->CloseAllPorts(); });
+    ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
+    const std::string status = link.statusText();
+    EXPECT_TRUE(status.starts_with("\r\n*** COM2 disconnected ***\r\n\r\n*** COM2: ")) << status;
+    EXPECT_TRUE(status.ends_with(" bytes not delivered ***\r\n")) << status;
 }
 
 }  // namespace
