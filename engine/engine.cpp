@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -69,6 +70,7 @@ std::int32_t Engine::OpenSession(const SessionConfig& config) {
         return kStatusFailed;
     openNotes_.clear();
     openErrors_.clear();
+    outOfMemory_.store(false);
 
     // The sides the mode uses, DTE first; with two, the DCE side is opened
     // whatever the DTE side gave. A side without a port is skipped.
@@ -175,8 +177,13 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         channel.wake = std::move(wake);
         channel.transmitter = std::move(transmitter);
         channel.receiveThreadId.store(threadId);
-        channel.receiveThread = std::jthread(
-            [this, &channel, threadId](std::stop_token stop) { ReceiveThread(stop, channel, threadId); });
+        channel.receiveThread = std::jthread([this, &channel, threadId](std::stop_token stop) {
+            try {
+                ReceiveThread(stop, channel, threadId);
+            } catch (const std::bad_alloc&) {
+                SessionOutOfMemory(channel.side, threadId);
+            }
+        });
     } catch (const std::system_error& error) {
         openErrors_.push_back(platform::comName(number) + ": " + error.what());
         ClosePort(channel);

@@ -17,6 +17,9 @@
 // data-ready notice, so the relay never waits for the UI thread. The pump
 // alone ends a session on a hang-up: it shows, relays and captures what the
 // ring holds, then appends the disconnect line and posts the notice.
+// An allocation failure on the pump or a receive thread never escapes the
+// thread: the session shows "Out of memory: session closed" and posts a
+// receive-exit notice with outOfMemory set, and the window closes it.
 
 #include <array>
 #include <atomic>
@@ -119,6 +122,9 @@ private:
     bool relayBlocked(int fromSide) const;
     bool takeable(int side) const;
     bool hangUpDue(int side) const;
+    // An allocation failed on a worker thread of the session (the pump or
+    // the receive thread `threadId` of `side`).
+    void SessionOutOfMemory(int side, std::uint64_t threadId) noexcept;
     void finishHangUp(int side);
     void takeChunk(int side, std::int64_t& last, std::span<std::uint8_t, kChunkSize> chunk);
     std::string describeWriteFailure(int side);
@@ -136,7 +142,8 @@ private:
     std::vector<std::string> openNotes_;
     std::vector<std::string> openErrors_;
     std::atomic<bool> pumpHeld_{false};
-    std::mutex chunkMutex_;  // held by the pump while it handles one chunk or a hang-up
+    std::atomic<bool> outOfMemory_{false};  // the session ran out of memory; reset by OpenSession
+    std::mutex chunkMutex_;                 // held by the pump while it handles one chunk or a hang-up
     platform::Event pumpEvent_{platform::Event::Reset::Manual};
     std::jthread pump_;
 };

@@ -3,6 +3,7 @@
 // presenter. Also the two write operations and the pump's wake-up.
 
 #include <array>
+#include <new>
 
 #include "engine/engine.h"
 #include "engine/status_text.h"
@@ -50,11 +51,16 @@ void Engine::TrafficPump(std::stop_token stop) {
                 pumpEvent_.reset();
                 if (!anyWork()) break;
             }
-            {
+            try {
                 // CloseAllPorts waits on this lock for a chunk in flight.
                 std::lock_guard busy(chunkMutex_);
                 if (takeable(current)) takeChunk(current, lastTake[current], chunk);
                 if (hangUpDue(current)) finishHangUp(current);
+            } catch (const std::bad_alloc&) {
+                // The notice names a thread of the session, from either side.
+                std::uint64_t threadId = channels_[current].receiveThreadId.load();
+                if (threadId == 0) threadId = channels_[1 - current].receiveThreadId.load();
+                SessionOutOfMemory(current, threadId);
             }
             // With both channels open the sides alternate after every pass,
             // so one busy side cannot hold the other back.
@@ -66,7 +72,8 @@ void Engine::TrafficPump(std::stop_token stop) {
 
 bool Engine::takeable(int side) const {
     const PortChannel& channel = channels_[side];
-    return !pumpHeld_.load() && channel.open.load() && !RingEmpty(channel.ring) && !relayBlocked(side);
+    return !pumpHeld_.load() && !outOfMemory_.load() && channel.open.load() && !RingEmpty(channel.ring) &&
+           !relayBlocked(side);
 }
 
 bool Engine::hangUpDue(int side) const {
@@ -85,6 +92,24 @@ void Engine::finishHangUp(int side) {
     if (threadId == 0) return;
     link_->appendStatusText(text::disconnected(channel.portNumber));
     channel.owner->postReceiveExit(ReceiveExitNotice{threadId, side, channel.portNumber, true});
+}
+
+void Engine::SessionOutOfMemory(int side, std::uint64_t threadId) noexcept {
+    // Once per session: the pump stops taking, the line is shown and the
+    // window is asked to close the session. Each step may fail again for want
+    // of memory; what cannot be done is skipped, and nothing is thrown.
+    if (outOfMemory_.exchange(true)) return;
+    const PortChannel& channel = channels_[side];
+    try {
+        link_->appendStatusText(text::kOutOfMemory);
+    } catch (const std::bad_alloc&) {
+    }
+    try {
+        if (channel.owner != nullptr)
+            channel.owner->postReceiveExit(
+                ReceiveExitNotice{threadId, side, channel.portNumber, false, true});
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 bool Engine::relayBlocked(int fromSide) const {

@@ -28,6 +28,9 @@ struct ReceiveExitNotice {
     int side = 0;
     int portNumber = 0;
     bool hungUp = false;
+    // The session could not go on because memory ran out ("Out of memory:
+    // session closed" is shown); the window closes it as Close COM does.
+    bool outOfMemory = false;
 };
 
 class WindowLink : public TextSink {

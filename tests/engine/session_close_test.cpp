@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <new>
 #include <thread>
 
 #include "engine/display_queue.h"
@@ -130,6 +131,44 @@ TEST_F(SessionClose, NoDrainTowardsAFarEndThatHungUp) {
     const std::string status = link.statusText();
     EXPECT_TRUE(status.starts_with("\r\n*** COM2 disconnected ***\r\n\r\n*** COM2: ")) << status;
     EXPECT_TRUE(status.ends_with(" bytes not delivered ***\r\n")) << status;
+}
+
+// An allocation that fails on the pump or on a receive thread: the process
+// goes on, the session shows the line and asks to be closed, and the next
+// session works.
+TEST_F(SessionClose, RunningOutOfMemoryOnAWorkerThreadClosesTheSessionNotTheProcess) {
+    for (const bool onPump : {true, false}) {
+        SCOPED_TRACE(onPump ? "pump" : "receive thread");
+        std::atomic<bool> failOnce{true};
+        const auto failFirst = [&] {
+            if (failOnce.exchange(false)) throw std::bad_alloc();
+        };
+        if (onPump)
+            presenter.setShowHook([&](std::string_view) { failFirst(); });
+        else
+            link.setDataReadyHandler([&](int) { failFirst(); });
+        const std::size_t noticesBefore = link.exitNotices().size();
+        ASSERT_EQ(open(kDteEmulation), kStatusOk);
+        const auto threadId = engine->channel(kDteSide).receiveThreadId.load();
+        ASSERT_TRUE(far[0]->write("abc"));
+        ASSERT_TRUE(waitUntil([&] { return link.exitNotices().size() > noticesBefore; }));
+        const ReceiveExitNotice notice = link.exitNotices().back();
+        EXPECT_TRUE(notice.outOfMemory);
+        EXPECT_FALSE(notice.hungUp);
+        EXPECT_EQ(notice.threadId, threadId);
+        EXPECT_TRUE(engine->IsCurrentReceiveThread(notice.threadId));
+        EXPECT_TRUE(link.statusText().ends_with(text::kOutOfMemory)) << link.statusText();
+        engine->CloseAllPorts();
+        presenter.setShowHook({});
+        link.setDataReadyHandler({});
+
+        // A new session is served again.
+        const std::size_t shown = link.chunkBytes();
+        ASSERT_EQ(open(kDteEmulation), kStatusOk);
+        ASSERT_TRUE(far[0]->write("def"));
+        EXPECT_TRUE(waitForChunkBytes(shown + 3));
+        engine->CloseAllPorts();
+    }
 }
 
 }  // namespace
