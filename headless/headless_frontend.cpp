@@ -198,7 +198,7 @@ private:
                     if (const auto* exit = std::get_if<engine::ReceiveExitNotice>(&notice)) {
                         // A late notice from a session closed before is not ours to act on.
                         if (!engine_.IsCurrentReceiveThread(exit->threadId)) continue;
-                        return kExitHangUp;
+                        return exit->outOfMemory ? kExitOpenFailed : kExitHangUp;
                     }
                     if (std::holds_alternative<OutputFailed>(notice)) return kExitOk;  // finish() reports it
                 }

@@ -105,6 +105,10 @@ void Cmainwin::appendStatusText(std::string_view text) {
     displayQueue_.appendUnbounded(text);
 }
 
+void Cmainwin::setAppendsUnbounded(bool unbounded) {
+    displayQueue_.setUnbounded(unbounded);
+}
+
 void Cmainwin::scheduleDrain() {
     QMetaObject::invokeMethod(
         this, [this] { drainTraffic(); }, Qt::QueuedConnection);

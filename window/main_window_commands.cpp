@@ -157,9 +157,9 @@ void MainWindowCommands::CloseCom() {
 
 bool MainWindowCommands::ReceiveExit(const engine::ReceiveExitNotice& notice) {
     if (!engine_.IsCurrentReceiveThread(notice.threadId)) return false;
-    if (notice.hungUp) {
-        // The receive thread has shown "COMn disconnected"; the session ends
-        // as Close COM ends it, so the settings are free again.
+    if (notice.hungUp || notice.outOfMemory) {
+        // The engine has shown "COMn disconnected" or "Out of memory"; the
+        // session ends as Close COM ends it, so the settings are free again.
         CloseCom();
         return true;
     }

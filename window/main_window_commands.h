@@ -57,8 +57,9 @@ public:
 
     // The receive-exit notice. A notice from a thread that is not the current
     // session's (it ended with an earlier session) changes nothing. From the
-    // current session: a hang-up closes the session as Close COM does; any
-    // other ending closes the channels and sets the caption "Open COM".
+    // current session: a hang-up or a lack of memory closes the session as
+    // Close COM does; any other ending closes the channels and sets the
+    // caption "Open COM".
     // Returns true when the notice was acted on.
     bool ReceiveExit(const engine::ReceiveExitNotice& notice);
 
