@@ -152,6 +152,38 @@ TEST_F(WindowProgram, ACaptureIntoAPipeWhoseReaderLeavesDoesNotEndTheProgram) {
     EXPECT_EQ(program.waitExit(15s), 0) << program.errors();
 }
 
+// Every option of --help, each value as a separate argument: none of them
+// reaches the toolkit (which would take "--display hex" as an X display).
+TEST_F(WindowProgram, EveryOptionWithItsValueAsASeparateArgumentRunsTheWindows) {
+    if (!startServer()) GTEST_SKIP() << "no virtual X server (" << kXvfb << ") to show the windows on";
+    const std::string capture = dir / "capture.bin";
+    ChildProcess demo(
+        OSTREL_BINARY,
+        {"--demo", "--display",   "hex", "--mode",      "intercede", "--baud",     "19200", "--parity",
+         "even",   "--data-bits", "7",   "--stop-bits", "2",         "--flow",     "none",  "--capture",
+         capture,  "--demo-pace", "20",  "--demo-seed", "3",         "--duration", "1.5"},
+        environment({"OSTREL_AUTO_OPEN=1"}));
+    ASSERT_TRUE(demo.started());
+    EXPECT_EQ(demo.waitExit(20s), 0) << demo.errors();
+    EXPECT_EQ(demo.output(), "");  // the windows ran, not the headless front end
+    EXPECT_TRUE(fs::exists(capture)) << demo.errors();
+
+    platform::Result<platform::PtyPair> opened = platform::openPtyPair();
+    ASSERT_TRUE(opened.ok());
+    platform::PtyPair pty = std::move(opened).value();
+    ChildProcess ports(OSTREL_BINARY,
+                       {"--port", "7=" + pty.slavePath, "--dte", "COM7", "--dce", "COM9", "--mode", "dte",
+                        "--display", "ascii", "--virtual", "9", "--duration", "1"},
+                       environment({"OSTREL_AUTO_OPEN=1"}));
+    ASSERT_TRUE(ports.started());
+    EXPECT_EQ(ports.waitExit(20s), 0) << ports.errors();
+    EXPECT_EQ(ports.output(), "");
+    // The equals form, as before.
+    ChildProcess equals(OSTREL_BINARY, {"--demo", "--display=off", "--duration=0.5"}, environment());
+    EXPECT_EQ(equals.waitExit(20s), 0) << equals.errors();
+    EXPECT_EQ(equals.output(), "");
+}
+
 TEST_F(WindowProgram, ADisplayThatCannotBeReachedFallsBackToHeadless) {
     display = ":4093";  // nothing listens there
     ChildProcess program(OSTREL_BINARY, {"--demo", "--duration", "0.5"}, environment());
