@@ -102,9 +102,8 @@ TEST_F(OtherPorts, WithOnePortNeitherListHasASelectionAndOpenComUsesPortZeroWhic
 TEST_F(OtherPorts, StartChoicesSelectWhatTheCommandLineNamedAndSkipWhatTheListsDoNotOffer) {
     makeWindow({3, 5, 7});
     window::StartChoices skipped;
-    skipped.dtePort = 4;        // not listed
-    skipped.baudRate = 128000;  // in the table, not in the list
-    skipped.mode = 9;           // no such mode
+    skipped.dtePort = 4;  // not listed
+    skipped.mode = 9;     // no such mode
     window->ApplyStartChoices(skipped);
     const window::ControlModel& controls = window->controls();
     EXPECT_EQ(controls.selection(203), 0);
