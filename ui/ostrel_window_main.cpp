@@ -18,6 +18,7 @@
 #include "frontend/port_setup.h"
 #include "frontend/termination_signals.h"
 #include "ui/cmainwin.h"
+#include "ui/pictures.h"
 #include "ui/screenshot_mode.h"
 #include "window/costrel_module.h"
 
@@ -73,6 +74,8 @@ int RunWindow(int argc, char* argv[], const frontend::Options& options) {
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("ostrel"));
+    QApplication::setDesktopFileName(QStringLiteral("ostrel"));
+    QApplication::setWindowIcon(OstrelIcon());
     // The loop ends only through "Exit" or the close box.
     QApplication::setQuitOnLastWindowClosed(false);
 
