@@ -43,6 +43,11 @@ struct PortChannel {
     std::unique_ptr<platform::Transmitter> transmitter;
     int portNumber = 0;
     std::atomic<bool> wantsRoom{false};
+    // Counted by the receive thread over the whole run, read by the window's
+    // status bar: bytes received and line errors (parity, framing, overrun,
+    // break) reported by the port.
+    std::atomic<std::uint64_t> bytesReceived{0};
+    std::atomic<std::uint64_t> lineErrors{0};
     mutable std::mutex mutex;  // locked by const looks too (the pump's relay check)
 };
 

@@ -156,6 +156,10 @@ int TrafficView::widthForColumns(int columns) const {
     return usable + 2 * kMargin + 1 + 2 * frameWidth() + scrollBarWidth;
 }
 
+int TrafficView::heightForRows(int rows) const {
+    return rows * rowHeight_ + kMargin + 2 * frameWidth();
+}
+
 qint64 TrafficView::maxTopRow() const {
     return std::max<qint64>(0, store_.rowCount() - visibleRows_);
 }

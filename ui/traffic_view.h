@@ -93,6 +93,8 @@ public:
     qint64 offsetAt(QPoint viewportPoint) const;
     // The widget width at which exactly `columns` characters fit in a row.
     int widthForColumns(int columns) const;
+    // The widget height at which `rows` whole rows fit.
+    int heightForRows(int rows) const;
     // Scrolls so that `row` is the first visible row (clamped).
     void scrollToRow(qint64 row);
     bool isShowingEnd() const { return topRow_ >= maxTopRow(); }
@@ -143,11 +145,11 @@ private:
     void dragTo(QPoint viewportPoint);
     void restartBlink();
     QString selectedQString() const;
-
-    window::TrafficTextStore store_;
     QString selectedTextWithLf() const;
     void offerPrimarySelection() const;
     void askAndClear();
+
+    window::TrafficTextStore store_;
     qint64 caret_ = 0;
     qint64 anchor_ = 0;
     qint64 topRow_ = 0;
@@ -162,8 +164,8 @@ private:
     QPoint lastDragPoint_;
     QBasicTimer blinkTimer_;
     QBasicTimer dragScrollTimer_;
-};
-
     ClearQuestion clearQuestion_;
     QPointer<QMenu> contextMenu_;
+};
+
 }  // namespace ostrel::ui
