@@ -58,6 +58,11 @@ struct PortChannel {
     std::atomic<bool> farHungUp{false};
     // Bytes given to the transmitter since the open (under `mutex`).
     std::uint64_t enqueued = 0;
+    // Counted by the receive thread over the whole run, read by the window's
+    // status bar: bytes received and line errors (parity, framing, overrun,
+    // break) reported by the port.
+    std::atomic<std::uint64_t> bytesReceived{0};
+    std::atomic<std::uint64_t> lineErrors{0};
     mutable std::mutex mutex;  // locked by const looks too (the pump's relay check)
 };
 

@@ -31,8 +31,13 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
         // the driver counted that same error, and a baseline left behind would
         // report it a second time after the next read.
         const bool counted = port.takeCountedLineErrors();
-        if (outcome.lineError || counted) owner->appendStatusText(text::kLineStatusError);
+        if (outcome.lineError || counted) {
+            channel.lineErrors.fetch_add(1, std::memory_order_relaxed);
+            owner->appendStatusText(text::kLineStatusError);
+        }
         if (outcome.count > 0) {
+            channel.bytesReceived.fetch_add(static_cast<std::uint64_t>(outcome.count),
+                                            std::memory_order_relaxed);
             // The store turned an empty ring non-empty when the ring was empty
             // before it, or when the pump, meanwhile, took everything up to
             // where the store began: then the pump may have found the ring
@@ -79,7 +84,10 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
             }
         } else if (events & platform::TtyPort::TimedOut) {
             // Errors that the driver counts without data (a break, an overrun).
-            if (port.takeCountedLineErrors()) owner->appendStatusText(text::kLineStatusError);
+            if (port.takeCountedLineErrors()) {
+                channel.lineErrors.fetch_add(1, std::memory_order_relaxed);
+                owner->appendStatusText(text::kLineStatusError);
+            }
         }
     }
 

@@ -3,9 +3,11 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QDebug>
+#include <QKeyEvent>
 
 #include "ui/cmainwin.h"
 #include "ui/dialog_builder.h"
+#include "ui/pictures.h"
 #include "window/control_ids.h"
 
 namespace ostrel::ui {
@@ -20,6 +22,7 @@ Caboutbox::Caboutbox(Cmainwin& mainWindow) : QWidget(nullptr), mainWindow_(&main
     controls_ = built.byId;
     if (auto* ok = qobject_cast<QAbstractButton*>(control(window::id::kOk)))
         connect(ok, &QAbstractButton::clicked, this, &Caboutbox::OnOk);
+    setWindowIcon(OstrelIcon());
     CenterOnScreen(*this);
 }
 
@@ -46,8 +49,18 @@ void Caboutbox::finish() {
 }
 
 void Caboutbox::closeEvent(QCloseEvent* event) {
-    // The close box does nothing; only "OK" and the picture button close the window.
+    // The window hides itself and tells its owner, as "OK" does.
     event->ignore();
+    OnOk();
+}
+
+void Caboutbox::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        OnOk();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace ostrel::ui

@@ -1,7 +1,7 @@
 #pragma once
 // The about window (template 106): the maker's logo, the program's name and
 // version, and "OK". The main window's picture button toggles it; each
-// opening is a new Caboutbox. "OK" closes it; its close box does not.
+// opening is a new Caboutbox. "OK", its close box and Escape close it.
 //
 // It lives on the GUI thread. The main window reaches it only by a queued
 // call (OnWakeRequest) through a QPointer; it reaches the main window's
@@ -33,8 +33,9 @@ signals:
     void finished(Caboutbox* window);
 
 protected:
+    // The close box and Escape close the window as "OK" does.
     void closeEvent(QCloseEvent* event) override;
-    bool focusNextPrevChild(bool) override { return false; }
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnOk();

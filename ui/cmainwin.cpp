@@ -3,13 +3,22 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QStyle>
 #include <QThread>
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
 
 #include "ui/caboutbox.h"
 #include "ui/cmodewin.h"
 #include "ui/control_skin.h"
 #include "ui/dialog_builder.h"
+#include "ui/focus_frame.h"
+#include "ui/pictures.h"
+#include "ui/status_bar.h"
 #include "ui/traffic_view.h"
 #include "window/control_ids.h"
 
@@ -62,9 +71,113 @@ bool Cmainwin::Create(QString* error) {
     skin_ = std::make_unique<ControlSkin>(controls_, built.byId);
     traffic_ = qobject_cast<TrafficView*>(control(window::id::kTraffic));
     ConnectButtonClicks(built, *this, [this](int commandId) { OnCommand(commandId); });
-    CenterOnScreen(*this);
+    setWindowIcon(OstrelIcon());
+
+    // Tab moves the focus out of the send box; Ctrl+Tab types a TAB there.
+    if (auto* sendBox = qobject_cast<QPlainTextEdit*>(control(window::id::kSendData))) {
+        sendBox->setTabChangesFocus(true);
+        sendBox->installEventFilter(this);
+    }
+    focusFrame_ = new FocusFrame(*this);
+
+    // The status bar goes under the template's controls; the window may then
+    // be resized and maximised, the template's size plus the bar being its
+    // normal size.
+    const QSize templateSize = size();
+    statusBar_ = new StatusBar(this);
+    const QSize normal(templateSize.width(), templateSize.height() + statusBar_->height());
+    statusBar_->setGeometry(0, templateSize.height(), normal.width(), statusBar_->height());
+    layout_.record(built.widgets, traffic_, control(window::id::kSendData), statusBar_, normal,
+                   traffic_ ? traffic_->heightForRows(kMinTrafficRows) : 0);
+    setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
+    setMinimumSize(layout_.minimumSize());
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(normal);
+    fitToScreen();
+    connect(&statusTimer_, &QTimer::timeout, this, [this] { refreshStatus(); });
+    statusTimer_.start(kStatusPollMs);
+
     OnInitDialog();
+    refreshStatus();
     return true;
+}
+
+// The normal size where the screen has room for it (centred, as the template
+// asks); otherwise the screen's available height, with the traffic window
+// smaller so that every control stays on the screen.
+void Cmainwin::fitToScreen() {
+    QScreen* screen = this->screen();
+    if (!screen) return;
+    const QRect available = screen->availableGeometry();
+    // The window manager's title bar and frame are not known before the
+    // window is shown: the style's title bar height stands in for them.
+    const int decoration = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+    const QSize room(available.width(), available.height() - decoration);
+    if (layout_.normalSize().height() <= room.height() && layout_.normalSize().width() <= room.width()) {
+        CenterOnScreen(*this);
+        return;
+    }
+    resize(layout_.normalSize().boundedTo(room).expandedTo(minimumSize()));
+    const int left = available.left() + std::max(0, (available.width() - width()) / 2);
+    move(left, available.top());
+}
+
+void Cmainwin::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layout_.apply(size());
+}
+
+bool Cmainwin::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == control(window::id::kSendData)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool control = key->modifiers() & Qt::ControlModifier;
+        if (control && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            if (QWidget* send = this->control(window::id::kSend); send && send->isEnabled())
+                OnCommand(window::id::kSend);
+            return true;
+        }
+        if (control && key->key() == Qt::Key_Tab) {
+            if (auto* box = qobject_cast<QPlainTextEdit*>(watched))
+                box->insertPlainText(QStringLiteral("\t"));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Cmainwin::refreshStatus() {
+    if (!statusBar_) return;
+    StatusFacts facts;
+    facts.mode = state_.mode.load();
+    for (const int side : {engine::kDteSide, engine::kDceSide}) {
+        const engine::PortChannel& channel = engine_.channel(side);
+        if (!channel.open.load()) continue;
+        SideStatus status;
+        status.side = side == engine::kDteSide ? "DTE" : "DCE";
+        status.settings = side == engine::kDteSide ? state_.config.dte : state_.config.dce;
+        status.portNumber = status.settings.portNumber;
+        status.bytesReceived = channel.bytesReceived.load(std::memory_order_relaxed);
+        status.lineErrors = channel.lineErrors.load(std::memory_order_relaxed);
+        // The relay may hold the lock for a moment: then the lines wait for the next poll.
+        std::unique_lock lock(channel.mutex, std::try_to_lock);
+        if (lock.owns_lock() && channel.port) {
+            status.path = channel.port->path();
+            status.modemLines = platform::readModemLines(channel.port->fd());
+        } else if (const platform::PortEntry* entry = engine_.ports().find(status.portNumber)) {
+            status.path = entry->path;
+        }
+        facts.openSides.push_back(std::move(status));
+    }
+    if (state_.capture.active()) {
+        const std::string name = state_.capture.fileName();
+        facts.captureFile = name;
+        std::error_code error;
+        if (std::filesystem::is_regular_file(name, error)) {
+            const auto bytes = std::filesystem::file_size(name, error);
+            if (!error) facts.captureBytes = bytes;
+        }
+    }
+    statusBar_->show(facts);
 }
 
 QWidget* Cmainwin::control(int id) const {

@@ -19,6 +19,7 @@
 // (Engine::ShutdownEngine) before any member goes away.
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -29,6 +30,7 @@
 #include "engine/engine.h"
 #include "engine/window_link.h"
 #include "presentation/traffic_formatter.h"
+#include "ui/main_window_layout.h"
 #include "window/control_model.h"
 #include "window/main_window_commands.h"
 #include "window/main_window_state.h"
@@ -38,9 +40,14 @@ namespace ostrel::ui {
 class Caboutbox;
 class Cmodewin;
 class ControlSkin;
+class FocusFrame;
+class StatusBar;
 class TrafficView;
 
 inline constexpr std::size_t kTrafficBatchBytes = 256 * 1024;
+inline constexpr int kStatusPollMs = 250;
+// The traffic window never gets fewer rows than this on a small screen.
+inline constexpr int kMinTrafficRows = 8;
 
 class Cmainwin : public QWidget, public engine::WindowLink {
     Q_OBJECT
@@ -107,6 +114,12 @@ public:
     void setCaptureDialog(CaptureDialog dialog) { captureDialog_ = std::move(dialog); }
     // Applies every piece of traffic text queued so far, at once.
     void flushTraffic();
+    StatusBar* statusBar() const { return statusBar_; }
+    FocusFrame* focusFrame() const { return focusFrame_; }
+    const MainWindowLayout& layoutOfControls() const { return layout_; }
+    // Reads the ports' counters and lines and shows them (the timer does it
+    // every kStatusPollMs).
+    void refreshStatus();
 
 signals:
     // "Exit" or the close box: the main loop is to end (the entry then
@@ -117,8 +130,9 @@ protected:
     // The close box (and the window manager's close) runs OnClose; the
     // window itself stays until the entry destroys it after the loop.
     void closeEvent(QCloseEvent* event) override;
-    // Tab moves nothing: there is no dialog keyboard handling.
-    bool focusNextPrevChild(bool) override { return false; }
+    void resizeEvent(QResizeEvent* event) override;
+    // The send box's Ctrl+Enter (send) and Ctrl+Tab (a TAB character).
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void drainTraffic();
@@ -126,6 +140,7 @@ private:
     std::string showCaptureDialog();
     void endModeWindow();
     void releaseAboutWindow();
+    void fitToScreen();
 
     engine::Engine& engine_;
     window::MainWindowState state_;
@@ -135,6 +150,10 @@ private:
     window::MainWindowCommands commands_;
     std::unique_ptr<ControlSkin> skin_;
     TrafficView* traffic_ = nullptr;  // child widget of this window
+    StatusBar* statusBar_ = nullptr;
+    FocusFrame* focusFrame_ = nullptr;
+    MainWindowLayout layout_;
+    QTimer statusTimer_;
 
     // The mode and about window references: read as empty before the window
     // exists and after it has gone. The owners hold the windows until they

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QDebug>
+#include <QKeyEvent>
 
 #include "ui/cmainwin.h"
 #include "ui/control_skin.h"
@@ -66,6 +67,15 @@ void Cmodewin::OnCommand(int id) {
 void Cmodewin::hideAndRelease() {
     hide();
     if (mainWindow_) mainWindow_->OnModeWindowHidden();
+}
+
+void Cmodewin::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (!ending_) hideAndRelease();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Cmodewin::closeEvent(QCloseEvent* event) {

@@ -44,8 +44,8 @@ signals:
 protected:
     // The close box hides the window exactly as "Close" does.
     void closeEvent(QCloseEvent* event) override;
-    // Tab moves nothing: the window has no dialog keyboard handling.
-    bool focusNextPrevChild(bool) override { return false; }
+    // Escape hides the window as "Close" does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnCommand(int id);

@@ -196,6 +196,14 @@ BuiltDialog BuildDialog(QWidget& window, const DialogTemplate& dialog, const Wid
         if (control.kind == ControlKind::GroupBox) widget->lower();
     }
 
+    // Tab and Shift+Tab go through the controls in the template's order.
+    QWidget* previous = nullptr;
+    for (QWidget* widget : built.widgets) {
+        if (!(widget->focusPolicy() & Qt::TabFocus)) continue;
+        if (previous) QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     if (dialog.exStyles.contains(QLatin1String("WS_EX_TOPMOST"))) flags |= Qt::WindowStaysOnTopHint;

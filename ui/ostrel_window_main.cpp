@@ -18,6 +18,7 @@
 #include "frontend/port_setup.h"
 #include "frontend/termination_signals.h"
 #include "ui/cmainwin.h"
+#include "ui/pictures.h"
 #include "ui/screenshot_mode.h"
 #include "window/costrel_module.h"
 
@@ -66,8 +67,15 @@ int RunWindow(int argc, char* argv[], const frontend::Options& options) {
     // as a failed capture write), not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    QApplication application(argc, argv);
+    // Qt sees the program name only: its own options (--display, -style,
+    // -geometry...) would otherwise take Ostrel's, and "--display hex" would
+    // be read as an X display. Ostrel's options were parsed already.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("ostrel"));
+    QApplication::setDesktopFileName(QStringLiteral("ostrel"));
+    QApplication::setWindowIcon(OstrelIcon());
     // The loop ends only through "Exit" or the close box.
     QApplication::setQuitOnLastWindowClosed(false);
 

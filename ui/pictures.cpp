@@ -51,4 +51,21 @@ QPixmap RenderPicture(int bitmapId, qreal devicePixelRatio, QSize size) {
     return pixmap;
 }
 
+QIcon OstrelIcon() {
+    QSvgRenderer renderer(QStringLiteral(":/icons/ostrel.svg"));
+    QIcon icon;
+    if (!renderer.isValid()) return icon;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        {
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            renderer.render(&painter, QRectF(0, 0, side, side));
+        }
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 }  // namespace ostrel::ui

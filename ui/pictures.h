@@ -1,8 +1,10 @@
 #pragma once
 // The program's pictures (resources/bitmap_<id>.svg), rendered at the pixel
 // sizes the windows use them at: 206 the picture button's face, 207 the
-// maker's logo, 208 to 212 the wiring pictures of the five modes.
+// maker's logo, 208 to 212 the wiring pictures of the five modes; and the
+// program's icon.
 
+#include <QIcon>
 #include <QPixmap>
 #include <QSize>
 
@@ -16,5 +18,8 @@ QSize FittedPictureSize(int bitmapId, QSize room);
 // The picture drawn at `size` (its pixel size when empty) for a screen of
 // `devicePixelRatio`; a null pixmap when the picture is missing.
 QPixmap RenderPicture(int bitmapId, qreal devicePixelRatio = 1.0, QSize size = {});
+// The program's icon (resources/icons/ostrel.svg) at the usual icon sizes;
+// a null icon when the picture is missing.
+QIcon OstrelIcon();
 
 }  // namespace ostrel::ui

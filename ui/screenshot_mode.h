@@ -7,7 +7,13 @@
 //    lays the three windows out side by side, writes main-window.png,
 //    mode-window.png, about-window.png (each window as the screen shows it,
 //    with the frame a window manager draws) and desktop.png (the whole
-//    screen) into DIR, then presses "Exit".
+//    screen) into DIR; then, with the mode and about windows closed, a
+//    selection in the traffic window and its context menu open,
+//    context-menu.png; then the main window maximised,
+//    main-window-maximised.png; then it presses "Exit".
+//    layout.txt records, before anything was moved, the screen's available
+//    area, the main window's frame and each control's place on the screen
+//    ("control ID X Y W H"), for checks that every control can be reached.
 // Without those variables it does nothing.
 
 #include <QObject>
@@ -28,6 +34,9 @@ public:
 private:
     void openWindows();
     void capture();
+    void writeLayout();
+    void captureContextMenu();
+    void captureMaximised();
 
     QPointer<Cmainwin> window_;
     QString directory_;

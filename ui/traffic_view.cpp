@@ -55,7 +55,24 @@ TrafficView::~TrafficView() = default;
 // --- Text ----------------------------------------------------------------
 
 void TrafficView::appendText(std::string_view latin1) {
-    replaceSelection(latin1, Reveal::IfFollowing);
+    if (latin1.empty()) return;
+    const qint64 oldSize = store_.size();
+    const bool following = isShowingEnd();
+    // A bare caret at the end rides along with the end; any other caret and
+    // any selection stay on the text the operator put them on.
+    const bool caretRides = !hasSelection() && caret_ == oldSize;
+    store_.append(latin1);
+    if (caretRides) {
+        caret_ = anchor_ = store_.size();
+        preferredColumn_ = -1;
+    } else {
+        // A "\r" at the old end may have been joined by a "\n".
+        anchor_ = normalized(anchor_);
+        caret_ = normalized(caret_);
+    }
+    topRow_ = following ? maxTopRow() : std::min(topRow_, maxTopRow());
+    syncScrollBar();
+    viewport()->update();
 }
 
 std::string TrafficView::text() const {
@@ -137,6 +154,10 @@ int TrafficView::widthForColumns(int columns) const {
     const int usable = static_cast<int>(std::ceil(columns * charWidth_ + 0.01));
     const int scrollBarWidth = verticalScrollBar()->sizeHint().width();
     return usable + 2 * kMargin + 1 + 2 * frameWidth() + scrollBarWidth;
+}
+
+int TrafficView::heightForRows(int rows) const {
+    return rows * rowHeight_ + kMargin + 2 * frameWidth();
 }
 
 qint64 TrafficView::maxTopRow() const {

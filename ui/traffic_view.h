@@ -7,13 +7,17 @@
 //   shown as an empty box one cell wide.
 // - Lines wrap at the width of the window; the font is the system's fixed
 //   font, so wrapping is arithmetic (columns = usable width / cell width).
-// - appendText() inserts at the current selection, like an edit box's
-//   replace-selection: normally the caret is at the end and the view follows
-//   the end; if the operator has clicked or selected elsewhere, the text goes
-//   there (a selection is replaced) and the caret stands after it.
+// - appendText() (Ostrel's own text) always goes to the end. The operator's
+//   caret, selection and scroll position stay where they are; the view
+//   follows the end only while it shows the end, and a bare caret at the end
+//   moves on with it. Text the operator types or pastes goes to the caret.
 // - The operator may move the caret and select with mouse and keyboard, type,
 //   delete, copy, cut, paste. Home and End go to the start and end of the
-//   logical line. Tab, Enter and Escape stay in the widget.
+//   logical line. Enter and Escape stay in the widget; Tab moves the focus.
+// - Copy and cut put the text with LF line ends on the clipboard; a selection
+//   made with mouse or keyboard is also offered as the X primary selection.
+// - The context menu offers Copy, Select All and Clear Window; clearing asks
+//   first (the question can be replaced, for tests).
 //
 // The text lives in a window::TrafficTextStore: an append costs the same at 1 GiB as
 // at 1 MiB, and only the visible rows are painted. Repaints are scheduled
@@ -25,8 +29,11 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QMenu>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -44,8 +51,7 @@ public:
     ~TrafficView() override;
 
     // --- Text ---------------------------------------------------------------
-    // Replaces the selection (or inserts at the caret) with `latin1`; the caret
-    // ends after the inserted text. Empty text deletes the selection.
+    // Adds `latin1` at the end of the text (see above).
     void appendText(std::string_view latin1);
     std::string text() const;  // the whole text (copies it)
     // Bytes of text. Note: this hides QWidget::size(); use QWidget::size() for pixels.
@@ -63,9 +69,16 @@ public:
     void selectAll();
     bool hasSelection() const { return anchor_ != caret_; }
     std::string selectedText() const;
-    void copy() const;  // the selection to the clipboard
+    void copy() const;  // the selection to the clipboard, with LF line ends
     void cut();
     void paste();
+    // Removes all text (the operator's Clear Window, after the question).
+    void clearWindow();
+    // Asks whether to clear the window; the default shows a question box.
+    using ClearQuestion = std::function<bool(QWidget* parent)>;
+    void setClearQuestion(ClearQuestion question) { clearQuestion_ = std::move(question); }
+    // The context menu's actions, as shown at the last right-click.
+    QMenu* contextMenu() const { return contextMenu_.data(); }
 
     // --- Geometry (viewport coordinates) ------------------------------------
     int columns() const { return store_.wrapColumns(); }
@@ -80,13 +93,15 @@ public:
     qint64 offsetAt(QPoint viewportPoint) const;
     // The widget width at which exactly `columns` characters fit in a row.
     int widthForColumns(int columns) const;
+    // The widget height at which `rows` whole rows fit.
+    int heightForRows(int rows) const;
     // Scrolls so that `row` is the first visible row (clamped).
     void scrollToRow(qint64 row);
     bool isShowingEnd() const { return topRow_ >= maxTopRow(); }
 
 protected:
     bool event(QEvent* event) override;
-    bool focusNextPrevChild(bool next) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -130,6 +145,9 @@ private:
     void dragTo(QPoint viewportPoint);
     void restartBlink();
     QString selectedQString() const;
+    QString selectedTextWithLf() const;
+    void offerPrimarySelection() const;
+    void askAndClear();
 
     window::TrafficTextStore store_;
     qint64 caret_ = 0;
@@ -146,6 +164,8 @@ private:
     QPoint lastDragPoint_;
     QBasicTimer blinkTimer_;
     QBasicTimer dragScrollTimer_;
+    ClearQuestion clearQuestion_;
+    QPointer<QMenu> contextMenu_;
 };
 
 }  // namespace ostrel::ui

@@ -1,8 +1,12 @@
-// The traffic view's editing: replacing the selection, the clipboard, and
-// where the caret goes for each kind of move.
+// The traffic view's editing: replacing the selection, the clipboard and the
+// primary selection, the context menu, and where the caret goes for each kind
+// of move.
 
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
 #include <algorithm>
 
 #include "ui/traffic_view.h"
@@ -12,6 +16,7 @@ namespace ostrel::ui {
 namespace {
 
 constexpr qint64 kWordScanLimit = 4096;  // keeps word moves immediate inside endless lines
+constexpr qint64 kPrimarySelectionLimit = 16 * 1024 * 1024;
 
 bool isWordByte(char byte) {
     const auto value = static_cast<unsigned char>(byte);
@@ -60,8 +65,68 @@ void TrafficView::replaceSelection(std::string_view latin1, Reveal reveal) {
     viewport()->update();
 }
 
+// The selection with each line break ("\r\n", a lone "\r" or "\n") as "\n",
+// as other Linux programs expect to paste it.
+QString TrafficView::selectedTextWithLf() const {
+    QString text = selectedQString();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 void TrafficView::copy() const {
-    if (hasSelection()) QGuiApplication::clipboard()->setText(selectedQString());
+    if (hasSelection()) QGuiApplication::clipboard()->setText(selectedTextWithLf());
+}
+
+void TrafficView::offerPrimarySelection() const {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!hasSelection() || !clipboard->supportsSelection()) return;
+    // A select-all of a huge log is not copied for a middle click that may
+    // never come; Copy still takes it.
+    if (std::max(anchor_, caret_) - std::min(anchor_, caret_) > kPrimarySelectionLimit) return;
+    clipboard->setText(selectedTextWithLf(), QClipboard::Selection);
+}
+
+void TrafficView::clearWindow() {
+    store_.clear();
+    caret_ = anchor_ = 0;
+    topRow_ = 0;
+    preferredColumn_ = -1;
+    syncScrollBar();
+    restartBlink();
+    viewport()->update();
+}
+
+void TrafficView::askAndClear() {
+    const bool confirmed =
+        clearQuestion_
+            ? clearQuestion_(this)
+            : QMessageBox::question(this, QStringLiteral("Clear Window"),
+                                    QStringLiteral("Remove all text from the traffic window?"),
+                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    if (confirmed) clearWindow();
+}
+
+void TrafficView::contextMenuEvent(QContextMenuEvent* event) {
+    if (contextMenu_) contextMenu_->close();
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* copyAction = menu->addAction(QStringLiteral("&Copy"), this, [this] { copy(); });
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(hasSelection());
+    QAction* selectAllAction = menu->addAction(QStringLiteral("Select &All"), this, [this] {
+        selectAll();
+        offerPrimarySelection();
+    });
+    selectAllAction->setShortcut(QKeySequence::SelectAll);
+    selectAllAction->setEnabled(store_.size() > 0);
+    menu->addSeparator();
+    QAction* clearAction =
+        menu->addAction(QStringLiteral("C&lear Window..."), this, [this] { askAndClear(); });
+    clearAction->setEnabled(store_.size() > 0);
+    contextMenu_ = menu;
+    menu->popup(event->globalPos());
+    event->accept();
 }
 
 void TrafficView::cut() {
@@ -126,6 +191,7 @@ void TrafficView::selectWordAt(qint64 position) {
     anchor_ = normalized(start);
     caret_ = normalized(end);
     viewport()->update();
+    offerPrimarySelection();
 }
 
 // The caret position `rows` visual rows away, at the column the caret had

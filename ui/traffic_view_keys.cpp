@@ -1,5 +1,6 @@
 // The traffic view's keyboard: an edit box's moves, selection keys, typing,
-// deleting and clipboard keys. Tab, Enter and Escape never leave the view.
+// deleting and clipboard keys. Enter and Escape stay in the view; Tab and
+// Shift+Tab move the focus to the next or previous control.
 
 #include <QKeyEvent>
 #include <algorithm>
@@ -119,6 +120,7 @@ bool TrafficView::handleNavigation(QKeyEvent* event) {
     }
     moveCaret(target, found->extendsSelection);
     if (!keepsColumn) preferredColumn_ = -1;
+    if (found->extendsSelection) offerPrimarySelection();
     return true;
 }
 
@@ -131,6 +133,7 @@ bool TrafficView::handleEditing(QKeyEvent* event) {
         paste();
     } else if (event->matches(QKeySequence::SelectAll)) {
         selectAll();
+        offerPrimarySelection();
     } else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         replaceSelection("\r\n", Reveal::Caret);
     } else if (event->key() == Qt::Key_Backspace) {
@@ -139,9 +142,8 @@ bool TrafficView::handleEditing(QKeyEvent* event) {
     } else if (event->key() == Qt::Key_Delete) {
         if (!hasSelection()) anchor_ = nextPosition(caret_);
         replaceSelection({}, Reveal::Caret);
-    } else if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab ||
-               event->key() == Qt::Key_Escape) {
-        // Kept from the dialog: Tab does not move the focus, Escape does not close.
+    } else if (event->key() == Qt::Key_Escape) {
+        // Escape closes nothing here: the main window is not a dialog.
     } else if (typesText(event)) {
         insertTyped(event->text());
     } else {
@@ -156,8 +158,6 @@ bool TrafficView::wantsKey(QKeyEvent* event) const {
         case Qt::Key_Return:
         case Qt::Key_Enter:
         case Qt::Key_Escape:
-        case Qt::Key_Tab:
-        case Qt::Key_Backtab:
         case Qt::Key_Backspace:
         case Qt::Key_Delete:
         case Qt::Key_Left:
@@ -190,11 +190,6 @@ bool TrafficView::event(QEvent* event) {
         return true;
     }
     return QAbstractScrollArea::event(event);
-}
-
-// Tab stays in the traffic view, as in an edit box that wants all keys.
-bool TrafficView::focusNextPrevChild(bool) {
-    return false;
 }
 
 }  // namespace ostrel::ui

@@ -53,6 +53,7 @@ void TrafficView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && dragging_) {
         dragging_ = false;
         dragScrollTimer_.stop();
+        offerPrimarySelection();
         event->accept();
         return;
     }

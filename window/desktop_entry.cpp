@@ -6,6 +6,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "window/desktop_icon.h"
+
 namespace ostrel::window {
 
 namespace fs = std::filesystem;
@@ -55,6 +57,7 @@ std::string DesktopEntryText(std::string_view executable) {
          << "GenericName=COM Port Analyzer\n"
          << "Comment=Watch, relay and capture RS-232 serial traffic\n"
          << "Exec=" << execArgument(executable) << "\n"
+         << "Icon=ostrel\n"
          << "Terminal=false\n"
          << "Categories=Development;Utility;\n"
          << appIdLine() << "\n";
@@ -107,10 +110,16 @@ std::string CurrentExecutable(const std::string& fallback) {
 RegistrationOutcome HandleRegistrationSwitch(RegistrationSwitch which, const std::string& directory,
                                              const std::string& executable) {
     switch (which) {
-        case RegistrationSwitch::Register:
-            return RegisterDesktopEntry(directory, executable);
-        case RegistrationSwitch::Unregister:
-            return UnregisterDesktopEntry(directory);
+        case RegistrationSwitch::Register: {
+            RegistrationOutcome outcome = RegisterDesktopEntry(directory, executable);
+            if (outcome.exitCode == 0) outcome = InstallDesktopIcon(IconDirectoryFor(directory));
+            return outcome;
+        }
+        case RegistrationSwitch::Unregister: {
+            RegistrationOutcome outcome = UnregisterDesktopEntry(directory);
+            if (outcome.exitCode == 0) outcome = RemoveDesktopIcon(IconDirectoryFor(directory));
+            return outcome;
+        }
         case RegistrationSwitch::None:
             break;
     }

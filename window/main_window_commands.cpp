@@ -1,5 +1,8 @@
 #include "window/main_window_commands.h"
 
+#include <charconv>
+#include <string>
+
 #include "engine/port_enumeration.h"
 #include "engine/status_text.h"
 #include "frontend/port_choice.h"
@@ -52,10 +55,16 @@ void MainWindowCommands::ApplyStartChoices(const StartChoices& choices, ControlM
         selectValue(id::kDteList, positionOf(state_.portNumbers, ports, choices.dtePort));
     if (choices.dcePort > 0)
         selectValue(id::kDceList, positionOf(state_.portNumbers, ports, choices.dcePort));
-    // The list offers the first five rates of the table.
-    if (choices.baudRate)
-        selectValue(id::kBaudList,
-                    positionOf(engine::kBaudRateTable, BaudRateEntries().size(), *choices.baudRate));
+    // The list offers the first five rates of the table; any other start
+    // rate gets an entry of its own.
+    if (choices.baudRate) {
+        int position = positionOf(engine::kBaudRateTable, BaudRateEntries().size(), *choices.baudRate);
+        if (position < 0) {
+            controls_.apply(ControlOp::addItem(id::kBaudList, std::to_string(*choices.baudRate)));
+            position = static_cast<int>(controls_.state(id::kBaudList).items.size()) - 1;
+        }
+        selectValue(id::kBaudList, position);
+    }
     if (choices.parity)
         selectValue(id::kParityCombo,
                     positionOf(engine::kParityTable, engine::kParityTable.size(), *choices.parity));
@@ -97,6 +106,20 @@ void MainWindowCommands::OpenClose() {
         OpenCom();
 }
 
+// The rate the selected baud entry names: an entry added for a start rate
+// has no slot in the value table, so the entry's text is the rate.
+std::uint32_t MainWindowCommands::baudRateFromList() const {
+    const ControlState& list = controls_.state(id::kBaudList);
+    if (list.selection >= static_cast<int>(BaudRateEntries().size()) &&
+        list.selection < static_cast<int>(list.items.size())) {
+        const std::string& text = list.items[static_cast<std::size_t>(list.selection)];
+        std::uint32_t rate = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), rate);
+        if (error == std::errc() && end == text.data() + text.size() && rate > 0) return rate;
+    }
+    return valueAt(engine::kBaudRateTable, list.selection);
+}
+
 engine::SessionConfig MainWindowCommands::configFromControls(engine::OperatingMode mode) const {
     const auto portAt = [this](int list) -> std::uint8_t {
         const int position = controls_.selection(list);
@@ -104,7 +127,7 @@ engine::SessionConfig MainWindowCommands::configFromControls(engine::OperatingMo
         return state_.portNumbers[static_cast<std::size_t>(position)];
     };
     engine::PortSettings line;
-    line.baudRate = valueAt(engine::kBaudRateTable, controls_.selection(id::kBaudList));
+    line.baudRate = baudRateFromList();
     line.parity = valueAt(engine::kParityTable, controls_.selection(id::kParityCombo));
     line.dataBits = valueAt(engine::kDataBitsTable, controls_.selection(id::kDataBitsCombo));
     line.stopBits = valueAt(engine::kStopBitsTable, controls_.selection(id::kStopBitsCombo));

@@ -91,6 +91,7 @@ public:
 
 private:
     engine::SessionConfig configFromControls(engine::OperatingMode mode) const;
+    std::uint32_t baudRateFromList() const;
 
     MainWindowState& state_;
     ControlModel& controls_;

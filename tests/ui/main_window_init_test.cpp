@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QListWidget>
 #include <QTest>
 
 #include "support/main_window_fixture.h"
+#include "ui/focus_frame.h"
 #include "window/control_ids.h"
 #include "window/main_window_commands.h"
 
@@ -60,21 +63,46 @@ TEST_F(MainWindowInit, FillsSelectsChecksAndDisablesFiveControls) {
     const QStringList captions{"Open COM", "Exit",  "DTE Emulation", "Send",   "Capture",
                                "HEX",      "ASCII", "OFF",           "To DTE", "To DCE"};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(caption(ids[i]), captions[i]) << ids[i];
-    // A fixed size, and the send box blue while enabled.
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    // The send box blue while enabled.
     const QPalette send = window->control(216)->palette();
     EXPECT_EQ(send.color(QPalette::Active, QPalette::Text), QColor(0, 0, 255));
     EXPECT_EQ(send.color(QPalette::Inactive, QPalette::Text), QColor(0, 0, 255));
     EXPECT_NE(send.color(QPalette::Disabled, QPalette::Text), QColor(0, 0, 255));
 }
 
-TEST_F(MainWindowInit, TabDoesNotMoveTheFocusAndEnterAndEscapePressNothing) {
+TEST_F(MainWindowInit, TabMovesTheFocusInTemplateOrderWithAFrameAndEnterAndEscapePressNothing) {
     QWidget* open = window->control(window::id::kOpenClose);
     window->activateWindow();
     open->setFocus();
     ASSERT_TRUE(waitFor([&] { return open->hasFocus(); }));
-    QTest::keyClick(open, Qt::Key_Tab);
-    EXPECT_TRUE(open->hasFocus());
+    EXPECT_EQ(window->focusFrame()->framed(), open);
+    EXPECT_TRUE(window->focusFrame()->isVisible());
+    EXPECT_TRUE(window->focusFrame()->geometry().contains(open->geometry()));
+    // The enabled controls in the order of the template (204, 212, 216, 217
+    // and 218 are disabled before Open COM).
+    const int forward[] = {210, 201, 202, 203, 205, 206, 207, 208, 209, 213, 214, 219, 233, 234};
+    for (int id : forward) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QWidget* expected = window->control(id);
+        EXPECT_TRUE(focused == expected || expected->isAncestorOf(focused)) << "Tab towards " << id;
+        EXPECT_EQ(window->focusFrame()->framed(), expected) << id;
+        EXPECT_TRUE(window->focusFrame()->geometry().contains(expected->geometry())) << id;
+    }
+    // The frame is drawn: the highlight colour shows around the focused control.
+    const QImage frame = window->focusFrame()->grab().toImage();
+    EXPECT_EQ(frame.pixelColor(0, frame.height() / 2), window->palette().color(QPalette::Highlight));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(window->focusFrame()->framed(), window->control(233));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(window->focusFrame()->framed(), window->control(219));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);  // round to the first control
+    EXPECT_EQ(window->focusFrame()->framed(), open);
+
+    open->setFocus();
     QTest::keyClick(open, Qt::Key_Return);
     QTest::keyClick(open, Qt::Key_Escape);
     processQueued();
@@ -116,9 +144,8 @@ TEST_F(OtherPorts, BothListsOnOnePortSaySoInsteadOfFindingItBusy) {
 TEST_F(OtherPorts, StartChoicesSelectWhatTheCommandLineNamedAndSkipWhatTheListsDoNotOffer) {
     makeWindow({3, 5, 7});
     window::StartChoices skipped;
-    skipped.dtePort = 4;        // not listed
-    skipped.baudRate = 128000;  // in the table, not in the list
-    skipped.mode = 9;           // no such mode
+    skipped.dtePort = 4;  // not listed
+    skipped.mode = 9;     // no such mode
     window->ApplyStartChoices(skipped);
     const window::ControlModel& controls = window->controls();
     EXPECT_EQ(controls.selection(203), 0);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QTest>
 
@@ -49,6 +50,15 @@ TEST_F(ModeWindow, TheModeButtonShowsItAndIsDisabledUntilCloseOrTheCloseBoxHides
     EXPECT_TRUE(enabled(window::id::kModeButton));
     show();  // and it comes back
     EXPECT_TRUE(mode()->isVisible());
+
+    // Escape hides it as "Close" does; Tab moves through its controls.
+    mode()->activateWindow();
+    mode()->control(227)->setFocus();
+    QTest::keyClick(mode()->control(227), Qt::Key_Tab);
+    EXPECT_TRUE(mode()->control(227) != QApplication::focusWidget());
+    QTest::keyClick(mode(), Qt::Key_Escape);
+    EXPECT_FALSE(mode()->isVisible());
+    EXPECT_TRUE(enabled(window::id::kModeButton));
 }
 
 struct ModeRow {

@@ -2,14 +2,18 @@
 // the control table per mode, the status lines, the settings reaching the
 // session, and a failed open.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QListWidget>
 #include <QTest>
 
 #include "platform/tty_port.h"
+#include "platform/unique_fd.h"
 #include "support/main_window_fixture.h"
+#include "termios2_probe.h"
 #include "window/control_ids.h"
 
 namespace ostrel::ui::test {
@@ -94,6 +98,46 @@ TEST_F(OpenCloseEdges, TheSettingsChosenInTheControlsReachTheSession) {
         EXPECT_EQ(side.stopBits, engine::kTwoStopBits);
         EXPECT_EQ(side.flowControl, engine::kFlowXonXoff);
     }
+}
+
+TEST_F(OpenCloseEdges, AStartRateOutsideTheListGetsItsOwnEntryAndOpensThePortAtThatRate) {
+    window::StartChoices choices;
+    choices.baudRate = 230400;
+    window->ApplyStartChoices(choices);
+    auto* list = qobject_cast<QListWidget*>(window->control(window::id::kBaudList));
+    ASSERT_NE(list, nullptr);
+    // The five entries stay; the start rate is added after them and selected.
+    ASSERT_EQ(list->count(), 6);
+    EXPECT_EQ(list->item(0)->text(), "9600");
+    EXPECT_EQ(list->item(5)->text(), "230400");
+    EXPECT_EQ(list->currentRow(), 5);
+    EXPECT_EQ(window->controls().selection(window::id::kBaudList), 5);
+
+    ASSERT_TRUE(click(window::id::kOpenClose));
+    ASSERT_TRUE(window->state().portOpen);
+    EXPECT_EQ(window->state().config.dte.baudRate, 230400u);
+    // The line itself runs at that rate.
+    platform::UniqueFd port(::open(far[0]->path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(port.valid());
+    const std::optional<platform::test::KernelRates> rates = platform::test::kernelRates(port.get());
+    ASSERT_TRUE(rates.has_value());
+    EXPECT_EQ(rates->output, 230400u);
+    ASSERT_TRUE(click(window::id::kOpenClose));
+
+    // A start rate that the list offers is selected, not added.
+    window::StartChoices listed;
+    listed.baudRate = 38400;
+    window->ApplyStartChoices(listed);
+    EXPECT_EQ(list->count(), 6);
+    EXPECT_EQ(window->controls().selection(window::id::kBaudList), 2);
+    // 128000 has a slot in the value table but no entry in the list: added too.
+    window::StartChoices unlisted;
+    unlisted.baudRate = 128000;
+    window->ApplyStartChoices(unlisted);
+    ASSERT_EQ(list->count(), 7);
+    EXPECT_EQ(list->currentRow(), 6);
+    ASSERT_TRUE(click(window::id::kOpenClose));
+    EXPECT_EQ(window->state().config.dte.baudRate, 128000u);
 }
 
 TEST_F(OpenCloseEdges, ABusyPortShowsTheTwoErrorLinesAndChangesNothingElse) {

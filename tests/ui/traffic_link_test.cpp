@@ -1,6 +1,6 @@
 // The traffic window as the engine's threads reach it: text from other
-// threads arrives whole and in order, a click puts new traffic where the
-// operator clicked, a hang-up closes the session as Close COM does, a stale
+// threads arrives whole and in order, new traffic goes to the end whatever
+// the operator clicked or selected, a hang-up closes the session as Close COM does, a stale
 // receive-exit notice is ignored, and Exit and the close box end the run.
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ TEST_F(TrafficLink, TextFromOtherThreadsArrivesWholeAndInOrder) {
     EXPECT_EQ(window->trafficView()->text(), before + expected);
 }
 
-TEST_F(TrafficLink, NewTrafficGoesWhereTheOperatorClicked) {
+TEST_F(TrafficLink, NewTrafficGoesToTheEndWhereverTheOperatorClickedOrSelected) {
     openIn(window::id::kDteEmulationRadio);
     ASSERT_TRUE(far[0]->write("AB"));
     ASSERT_TRUE(waitForTraffic("0x41 0x42 "));
@@ -50,12 +50,21 @@ TEST_F(TrafficLink, NewTrafficGoesWhereTheOperatorClicked) {
 
     ASSERT_TRUE(far[0]->write("Z"));
     ASSERT_TRUE(waitForTraffic("0x5A "));
-    const std::string after = traffic();
+    std::string after = traffic();
+    // The old text is untouched, everything new follows it, and the caret stays.
     ASSERT_GT(after.size(), before.size());
-    // Everything new stands at the click, inside the old text, not at its end.
-    EXPECT_EQ(after.substr(0, at), before.substr(0, at));
-    EXPECT_EQ(after.substr(after.size() - (before.size() - at)), before.substr(at));
-    EXPECT_NE(after.substr(at, after.size() - before.size()).find("0x5A "), std::string::npos);
+    EXPECT_EQ(after.substr(0, before.size()), before);
+    EXPECT_NE(after.find("0x5A ", before.size()), std::string::npos);
+    EXPECT_EQ(view->caretPosition(), static_cast<qint64>(at));
+
+    // A selection (here all of it) survives the next traffic.
+    view->selectAll();
+    const std::string selected = view->selectedText();
+    ASSERT_TRUE(far[0]->write("Y"));
+    ASSERT_TRUE(waitForTraffic("0x59 "));
+    after = traffic();
+    EXPECT_EQ(after.substr(0, selected.size()), selected);
+    EXPECT_EQ(view->selectedText(), selected);
 }
 
 TEST_F(TrafficLink, AHangUpOnOneSideClosesTheSessionAsCloseComDoes) {

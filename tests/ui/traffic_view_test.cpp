@@ -1,17 +1,21 @@
 // The traffic view as a real widget on the offscreen platform: appends at the
-// selection, mouse and keyboard editing, clipboard, wrapping, dialog keys,
+// end whatever the selection, mouse and keyboard editing, clipboard, wrapping, dialog keys,
 // colours, the cost of appends at size, and the scroll bar's mapping.
 
 #include "ui/traffic_view.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QFontInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QMap>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
@@ -77,18 +81,22 @@ TEST_F(TrafficViewTest, KeepsEveryByteIncludingZeroAndHighHalf) {
     EXPECT_EQ(view.size(), 512);
 }
 
-TEST_F(TrafficViewTest, TextGoesWhereTheOperatorClicked) {
+TEST_F(TrafficViewTest, AppendedTextGoesToTheEndWhereverTheOperatorClicked) {
     view.appendText("line one\r\nline two\r\nline three");
     click(15);  // before "two"
     EXPECT_EQ(view.caretPosition(), 15);
     view.appendText("XYZ");
-    EXPECT_EQ(view.text(), "line one\r\nline XYZtwo\r\nline three");
-    EXPECT_EQ(view.caretPosition(), 18);
-    view.appendText("!");
-    EXPECT_EQ(view.text(), "line one\r\nline XYZ!two\r\nline three");
+    view.appendText("\r\n!");
+    EXPECT_EQ(view.text(), "line one\r\nline two\r\nline threeXYZ\r\n!");
+    EXPECT_EQ(view.caretPosition(), 15);  // the caret stays on the text it was on
+    EXPECT_FALSE(view.hasSelection());
+    // What the operator types still goes to the caret.
+    QTest::keyClicks(&view, "ab");
+    EXPECT_EQ(view.text(), "line one\r\nline abtwo\r\nline threeXYZ\r\n!");
+    EXPECT_EQ(view.caretPosition(), 17);
 }
 
-TEST_F(TrafficViewTest, DraggedSelectionIsReplacedByTheNextAppend) {
+TEST_F(TrafficViewTest, ADraggedSelectionSurvivesAppendsAndCanBeCopied) {
     view.appendText("0x41 0x42 0x43 0x44\r\n0x45 0x46");
     QTest::mousePress(surface(), Qt::LeftButton, Qt::NoModifier, view.pointForOffset(5));
     const QPoint end = view.pointForOffset(15);
@@ -97,10 +105,27 @@ TEST_F(TrafficViewTest, DraggedSelectionIsReplacedByTheNextAppend) {
     QApplication::sendEvent(surface(), &move);
     QTest::mouseRelease(surface(), Qt::LeftButton, Qt::NoModifier, end);
     EXPECT_EQ(view.selectedText(), "0x42 0x43 ");
-    view.appendText("--");
-    EXPECT_EQ(view.text(), "0x41 --0x44\r\n0x45 0x46");
+    view.appendText(" 0x47\r");
+    view.appendText("\n0x48");  // joins the "\r" at the old end
+    EXPECT_EQ(view.text(), "0x41 0x42 0x43 0x44\r\n0x45 0x46 0x47\r\n0x48");
+    EXPECT_EQ(view.anchorPosition(), 5);
+    EXPECT_EQ(view.caretPosition(), 15);
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "0x42 0x43 ");
+}
+
+TEST_F(TrafficViewTest, AScrolledBackViewStaysWhileTextArrivesAndFollowsAgainAtTheEnd) {
+    for (int i = 0; i < 100; ++i) view.appendText("\r\nrow");
+    ASSERT_TRUE(view.isShowingEnd());
+    view.setCaretPosition(7);
+    view.scrollToRow(3);
+    for (int i = 0; i < 100; ++i) view.appendText("\r\nmore");
+    EXPECT_EQ(view.firstVisibleRow(), 3);
     EXPECT_EQ(view.caretPosition(), 7);
-    EXPECT_FALSE(view.hasSelection());
+    view.scrollToRow(view.rowCount());
+    view.appendText("\r\nlast");
+    EXPECT_TRUE(view.isShowingEnd());
+    EXPECT_EQ(view.caretPosition(), 7);
 }
 
 TEST_F(TrafficViewTest, TypingInsertsLatin1AtTheCaretAndReplacesTheSelection) {
@@ -143,13 +168,79 @@ TEST_F(TrafficViewTest, CtrlCCopiesTheSelectionAsLatin1AndCtrlASelectsEverything
     view.appendText("r\xE9sultat\r\nsuite");
     view.setSelection(1, 12);
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1("\xE9sultat\r\nsu"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1("\xE9sultat\nsu"));  // LF line ends
     EXPECT_EQ(view.text(), "r\xE9sultat\r\nsuite");  // copying changes nothing
     view.setCaretPosition(3);
     QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(view.selectedText(), view.text());
+    // New text after Ctrl+A is added after the log; nothing is lost.
     view.appendText("new");
-    EXPECT_EQ(view.text(), "new");
+    EXPECT_EQ(view.text(), "r\xE9sultat\r\nsuitenew");
+    EXPECT_EQ(view.selectedText(), "r\xE9sultat\r\nsuite");
+}
+
+// The actions of the context menu shown at a right-click, by their texts.
+QMap<QString, QAction*> menuActions(TrafficView& view, QPoint at) {
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view.viewport(), &event);
+    QMap<QString, QAction*> actions;
+    if (!view.contextMenu()) return actions;
+    for (QAction* action : view.contextMenu()->actions())
+        if (!action->isSeparator()) actions[action->text().remove(QLatin1Char('&'))] = action;
+    return actions;
+}
+
+TEST_F(TrafficViewTest, TheContextMenuCopiesWithLfSelectsAllAndClearsOnlyWhenTheOperatorSaysYes) {
+    view.appendText("first\r\nsecond\rthird\nfourth");
+    QMap<QString, QAction*> actions = menuActions(view, QPoint(10, 10));
+    ASSERT_EQ(actions.keys(), (QStringList{"Clear Window...", "Copy", "Select All"}));
+    EXPECT_TRUE(view.contextMenu()->isVisible());
+    EXPECT_FALSE(actions["Copy"]->isEnabled());  // nothing selected yet
+    actions["Select All"]->trigger();
+    EXPECT_EQ(view.selectedText(), view.text());
+    view.contextMenu()->close();
+
+    actions = menuActions(view, QPoint(10, 10));
+    ASSERT_TRUE(actions["Copy"]->isEnabled());
+    QGuiApplication::clipboard()->clear();
+    actions["Copy"]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "first\nsecond\nthird\nfourth");
+    view.contextMenu()->close();
+
+    // Clear Window asks; "No" keeps every byte.
+    int asked = 0;
+    bool answer = false;
+    view.setClearQuestion([&](QWidget* parent) {
+        ++asked;
+        EXPECT_EQ(parent, &view);
+        return answer;
+    });
+    menuActions(view, QPoint(10, 10))["Clear Window..."]->trigger();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(view.text(), "first\r\nsecond\rthird\nfourth");
+    answer = true;
+    menuActions(view, QPoint(10, 10))["Clear Window..."]->trigger();
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(view.text(), "");
+    EXPECT_EQ(view.rowCount(), 1);
+    EXPECT_EQ(view.caretPosition(), 0);
+    // Traffic goes on after the clearing, and the view follows it.
+    view.appendText("again");
+    EXPECT_EQ(view.text(), "again");
+    EXPECT_TRUE(view.isShowingEnd());
+    actions = menuActions(view, QPoint(10, 10));
+    EXPECT_FALSE(actions["Copy"]->isEnabled());
+    view.contextMenu()->close();
+}
+
+TEST_F(TrafficViewTest, ASelectionIsOfferedAsThePrimarySelection) {
+    if (!QGuiApplication::clipboard()->supportsSelection())
+        GTEST_SKIP() << "the platform '" << QGuiApplication::platformName().toStdString()
+                     << "' has no primary selection (the test traffic_view_under_x runs it on an X server)";
+    view.appendText("abc\r\ndef ghi");
+    click(1);
+    click(8, Qt::ShiftModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Selection), "bc\ndef");
 }
 
 TEST_F(TrafficViewTest, ShiftClickExtendsTheSelection) {
@@ -210,15 +301,10 @@ TEST_F(TrafficViewTest, DrawsGreenOnWhiteInAFixedFont) {
     EXPECT_EQ(image.pixelColor(image.width() - 2, image.height() - 2), QColor(Qt::white));
 }
 
-class ExposedView : public TrafficView {
-public:
-    using TrafficView::focusNextPrevChild;
-};
-
-TEST(TrafficViewInDialog, TabEnterAndEscapeStayInTheView) {
+TEST(TrafficViewInDialog, TabMovesTheFocusWhileEnterAndEscapeStayInTheView) {
     QDialog dialog;
     auto* layout = new QVBoxLayout(&dialog);
-    auto* view = new ExposedView;
+    auto* view = new TrafficView;
     auto* other = new QLineEdit;
     auto* ok = new QPushButton("OK");
     ok->setDefault(true);
@@ -237,14 +323,16 @@ TEST(TrafficViewInDialog, TabEnterAndEscapeStayInTheView) {
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
     EXPECT_TRUE(view->hasFocus());  // a click gives the view the focus
 
-    EXPECT_FALSE(view->focusNextPrevChild(true));
-    QTest::keyClick(view, Qt::Key_Tab);
-    EXPECT_TRUE(view->hasFocus());
     QTest::keyClick(view, Qt::Key_Return);
     EXPECT_EQ(view->text(), "\r\n");
     QTest::keyClick(view, Qt::Key_Escape);
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), 0);
+    EXPECT_TRUE(view->hasFocus());
+    QTest::keyClick(view, Qt::Key_Tab);
+    EXPECT_TRUE(other->hasFocus());
+    EXPECT_EQ(view->text(), "\r\n");  // Tab typed nothing
+    QTest::keyClick(other, Qt::Key_Tab, Qt::ShiftModifier);
     EXPECT_TRUE(view->hasFocus());
 }
 

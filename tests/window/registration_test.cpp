@@ -11,6 +11,7 @@
 
 #include "platform/temp_dir.h"
 #include "window/desktop_entry.h"
+#include "window/desktop_icon.h"
 #include "window/registration_switch.h"
 
 namespace ostrel::window {
@@ -18,6 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::test::TempDir;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
 
 struct Row {
     const char* commandLine;
@@ -85,10 +93,20 @@ TEST(DesktopEntryTest, RegisterWritesTheEntryWithTheAppIdAndUnregisterRemovesIt)
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
     EXPECT_NE(text.find("\nExec=\"/opt/ostrel dir/ostrel\"\n"), std::string::npos);
     EXPECT_NE(text.find("\nX-Ostrel-AppID={D43054EE-D6CE-475F-88CD-2A283E9E3649}\n"), std::string::npos);
+    EXPECT_NE(text.find("\nIcon=ostrel\n"), std::string::npos);
+    // The icon in the user's icon theme, next to the entry's folder.
+    const fs::path icon = dir / "share/icons/hicolor/scalable/apps/ostrel.svg";
+    EXPECT_EQ(readFile(icon), std::string(OstrelIconSvg()));
+    EXPECT_NE(OstrelIconSvg().find("<svg"), std::string_view::npos);
+    EXPECT_EQ(fs::status(icon).permissions() & fs::perms::others_read, fs::perms::others_read);
+    // Registering again keeps one icon and no temporary files.
+    EXPECT_EQ(HandleRegistrationSwitch(RegistrationSwitch::Register, apps, "/usr/bin/ostrel").exitCode, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(icon.parent_path()), fs::directory_iterator()), 1);
     EXPECT_FALSE(fs::exists(fs::path(apps) / "ostrel.desktop.new"));
 
     EXPECT_EQ(HandleRegistrationSwitch(RegistrationSwitch::Unregister, apps, "").exitCode, 0);
     EXPECT_FALSE(fs::exists(fs::path(apps) / "ostrel.desktop"));
+    EXPECT_FALSE(fs::exists(icon));
     EXPECT_TRUE(fs::exists(apps));                        // the folder itself stays
     EXPECT_EQ(UnregisterDesktopEntry(apps).exitCode, 0);  // nothing to remove is no failure
 }
@@ -105,6 +123,46 @@ TEST(DesktopEntryTest, AnotherProgramsEntryAndAFolderThatCannotBeMadeAreReported
     outcome = RegisterDesktopEntry((entry / "applications").string(), "/usr/bin/ostrel");
     EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_NE(outcome.message.find("cannot create"), std::string::npos);
+}
+
+TEST(DesktopIconTest, AnIconThatIsNotOstrelsOrALinkIsNeitherReplacedNorRemoved) {
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    const std::string apps = dir / "applications";
+    EXPECT_EQ(IconDirectoryFor(apps), dir / "icons/hicolor/scalable/apps");
+    const fs::path folder = IconDirectoryFor(apps);
+    fs::create_directories(folder);
+    const fs::path icon = folder / "ostrel.svg";
+
+    // Someone else's file of that name.
+    std::ofstream(icon) << "<svg>another picture</svg>";
+    RegistrationOutcome outcome =
+        HandleRegistrationSwitch(RegistrationSwitch::Register, apps, "/usr/bin/ostrel");
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.message.find("not Ostrel's icon"), std::string::npos) << outcome.message;
+    EXPECT_EQ(readFile(icon), "<svg>another picture</svg>");
+    outcome = HandleRegistrationSwitch(RegistrationSwitch::Unregister, apps, "");
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(readFile(icon), "<svg>another picture</svg>");
+    fs::remove(icon);
+
+    // A link there, even to a copy of our own icon, is followed neither for writing nor for removing.
+    const fs::path elsewhere = dir / "elsewhere.svg";
+    std::ofstream(elsewhere) << "precious";
+    fs::create_symlink(elsewhere, icon);
+    EXPECT_EQ(InstallDesktopIcon(folder).exitCode, 1);
+    EXPECT_EQ(readFile(elsewhere), "precious");
+    EXPECT_TRUE(fs::is_symlink(icon));
+    std::ofstream(elsewhere, std::ios::trunc) << OstrelIconSvg();
+    EXPECT_EQ(RemoveDesktopIcon(folder).exitCode, 1);
+    EXPECT_TRUE(fs::is_symlink(icon));
+    EXPECT_TRUE(fs::exists(elsewhere));
+    // A dangling link: not written through either.
+    fs::remove(elsewhere);
+    EXPECT_EQ(InstallDesktopIcon(folder).exitCode, 1);
+    EXPECT_FALSE(fs::exists(elsewhere));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+              1);  // no temporary left
 }
 
 }  // namespace

@@ -1,0 +1,14 @@
+#include "platform/modem_lines.h"
+
+#include <sys/ioctl.h>
+
+namespace ostrel::platform {
+
+std::optional<ModemLines> readModemLines(int fd) {
+    int bits = 0;
+    if (fd < 0 || ::ioctl(fd, TIOCMGET, &bits) != 0) return std::nullopt;
+    return ModemLines{(bits & TIOCM_CTS) != 0, (bits & TIOCM_DSR) != 0, (bits & TIOCM_CAR) != 0,
+                      (bits & TIOCM_RNG) != 0};
+}
+
+}  // namespace ostrel::platform

@@ -1,0 +1,54 @@
+#pragma once
+// The main window's status bar, under the template's controls: the mode, each
+// open port with its device path and line settings, the bytes received and
+// line errors per side, the modem lines where the port reports them, and the
+// capture while one runs. The window polls the facts a few times a second on
+// the GUI thread; StatusLine() turns them into the text.
+
+#include <QLabel>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/session_types.h"
+#include "platform/modem_lines.h"
+
+namespace ostrel::ui {
+
+struct SideStatus {
+    std::string side;  // "DTE" or "DCE"
+    int portNumber = 0;
+    std::string path;
+    engine::PortSettings settings;
+    std::uint64_t bytesReceived = 0;
+    std::uint64_t lineErrors = 0;
+    std::optional<platform::ModemLines> modemLines;  // empty: the port reports none (a pty)
+};
+
+struct StatusFacts {
+    engine::OperatingMode mode = engine::kDteEmulation;
+    std::vector<SideStatus> openSides;
+    std::optional<std::string> captureFile;  // while a capture runs
+    std::optional<std::uint64_t> captureBytes;
+};
+
+// "9600 8N1", "19200 7E2 RTS/CTS", "4800 8N1.5 Xon/Xoff".
+std::string LineSettingsText(const engine::PortSettings& settings);
+// "CTS+ DSR+ DCD- RI-".
+std::string ModemLinesText(const platform::ModemLines& lines);
+// A path of more than 28 characters as "…" and its last part(s).
+std::string ShortPath(const std::string& path);
+// The whole line, parts separated by " | ".
+QString StatusLine(const StatusFacts& facts);
+
+class StatusBar : public QLabel {
+    Q_OBJECT
+
+public:
+    explicit StatusBar(QWidget* parent);
+    void show(const StatusFacts& facts);
+    using QLabel::show;
+};
+
+}  // namespace ostrel::ui
