@@ -1,0 +1,106 @@
+#include "platform/port_holders.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+namespace ostrel::platform {
+
+namespace {
+
+// A decimal number (an fd or a pid), or nothing.
+std::optional<int> decimal(const char* text) {
+    if (text == nullptr || *text < '0' || *text > '9') return std::nullopt;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 0 || value > 0x7fffffff) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+// Whether process `pid` has an fd on `device`; nothing when its fds cannot
+// be looked at (another user's process, or it ended meanwhile).
+std::optional<bool> holdsDevice(int pid, dev_t device, int skipFd) {
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* fds = ::opendir(folder.c_str());
+    if (fds == nullptr) return std::nullopt;
+    bool holds = false;
+    while (const dirent* entry = ::readdir(fds)) {
+        const std::optional<int> fd = decimal(entry->d_name);
+        if (!fd || *fd == skipFd) continue;
+        struct stat info {};
+        const std::string link = folder + "/" + entry->d_name;
+        if (::stat(link.c_str(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device) {
+            holds = true;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return holds;
+}
+
+}  // namespace
+
+HolderScan findDeviceHolders(dev_t device, int ownFd) {
+    HolderScan scan;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) {
+        scan.complete = false;
+        return scan;
+    }
+    const int self = static_cast<int>(::getpid());
+    std::vector<int> pids;
+    while (const dirent* entry = ::readdir(proc))
+        if (const std::optional<int> pid = decimal(entry->d_name)) pids.push_back(*pid);
+    ::closedir(proc);
+    std::sort(pids.begin(), pids.end());
+    for (const int pid : pids) {
+        const std::optional<bool> holds = holdsDevice(pid, device, pid == self ? ownFd : -1);
+        if (!holds) {
+            if (processAlive(pid)) scan.complete = false;
+            continue;
+        }
+        if (!*holds) continue;
+        if (pid == self) {
+            scan.self = true;
+        } else {
+            scan.holders.push_back({pid, processName(pid)});
+        }
+    }
+    return scan;
+}
+
+std::optional<dev_t> characterDevice(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+    return info.st_rdev;
+}
+
+std::string holderWords(const std::vector<PortHolder>& holders) {
+    if (holders.empty()) return {};
+    const PortHolder& first = holders.front();
+    std::string words = "held by ";
+    if (!first.name.empty()) words += first.name + ", ";
+    words += "pid " + std::to_string(first.pid);
+    if (holders.size() > 1) words += ", and " + std::to_string(holders.size() - 1) + " more";
+    return words;
+}
+
+std::string processName(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+bool processAlive(int pid) {
+    if (pid <= 0) return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+}  // namespace ostrel::platform
