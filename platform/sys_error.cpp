@@ -66,6 +66,7 @@ std::string SysError::describe() const {
         const std::string what = detail.empty() ? "a file that is not a symbolic link" : detail;
         return path + ": " + what + " is in the way (not replaced)";
     }
+    if (op == "private folder") return path + ": not a private folder (" + detail + "); not used";
     if (op == "symlink" && code == ENOENT) return path + ": its folder does not exist";
     const std::string& subject = path.empty() ? op : path;
     const std::string words =
