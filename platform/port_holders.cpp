@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,25 +24,55 @@ std::optional<int> decimal(const char* text) {
     return static_cast<int>(value);
 }
 
-// Whether process `pid` has an fd on `device`; nothing when its fds cannot
-// be looked at (another user's process, or it ended meanwhile).
-std::optional<bool> holdsDevice(int pid, dev_t device, int skipFd) {
+// The index of a Unix98 pseudo-terminal slave (/dev/pts/N), or nothing.
+std::optional<unsigned> ptyIndex(dev_t device) {
+    const unsigned deviceMajor = major(device);
+    if (deviceMajor < 136 || deviceMajor > 143) return std::nullopt;
+    return (deviceMajor - 136) * 256 + minor(device);
+}
+
+// The pair a /dev/ptmx fd is the master of ("tty-index:" in its fdinfo).
+std::optional<unsigned> masterIndex(int pid, const std::string& fd) {
+    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + fd);
+    std::string key;
+    while (info >> key) {
+        if (key == "tty-index:") {
+            unsigned index = 0;
+            if (info >> index) return index;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+struct FdLook {
+    bool holds = false;     // an fd on the device itself
+    bool ownsPair = false;  // also the master of the pseudo-terminal pair
+};
+
+// What process `pid` holds of `device`; nothing when its fds cannot be
+// looked at (another user's process, or it ended meanwhile).
+std::optional<FdLook> lookAtFds(int pid, dev_t device, int skipFd) {
     const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
     DIR* fds = ::opendir(folder.c_str());
     if (fds == nullptr) return std::nullopt;
-    bool holds = false;
+    const std::optional<unsigned> slaveIndex = ptyIndex(device);
+    FdLook look;
     while (const dirent* entry = ::readdir(fds)) {
         const std::optional<int> fd = decimal(entry->d_name);
         if (!fd || *fd == skipFd) continue;
         struct stat info {};
         const std::string link = folder + "/" + entry->d_name;
-        if (::stat(link.c_str(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device) {
-            holds = true;
-            break;
+        if (::stat(link.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) continue;
+        if (info.st_rdev == device) {
+            look.holds = true;
+        } else if (slaveIndex && major(info.st_rdev) == 5 && minor(info.st_rdev) == 2 &&
+                   masterIndex(pid, entry->d_name) == slaveIndex) {
+            look.ownsPair = true;
         }
     }
     ::closedir(fds);
-    return holds;
+    return look;
 }
 
 }  // namespace
@@ -60,13 +91,15 @@ HolderScan findDeviceHolders(dev_t device, int ownFd) {
     ::closedir(proc);
     std::sort(pids.begin(), pids.end());
     for (const int pid : pids) {
-        const std::optional<bool> holds = holdsDevice(pid, device, pid == self ? ownFd : -1);
-        if (!holds) {
+        const std::optional<FdLook> look = lookAtFds(pid, device, pid == self ? ownFd : -1);
+        if (!look) {
             if (processAlive(pid)) scan.complete = false;
             continue;
         }
-        if (!*holds) continue;
-        if (pid == self) {
+        if (!look->holds) continue;
+        if (look->ownsPair) {
+            scan.pairOwners.push_back({pid, processName(pid)});
+        } else if (pid == self) {
             scan.self = true;
         } else {
             scan.holders.push_back({pid, processName(pid)});

@@ -19,8 +19,12 @@ struct PortHolder {
 
 struct HolderScan {
     std::vector<PortHolder> holders;  // other processes, ascending pid, each once
-    bool self = false;                // this process holds it too (through another fd)
-    bool complete = true;             // false when some process's fds could not be looked at
+    // Processes that hold the master of the same pseudo-terminal pair besides
+    // the slave (socat, or a virtual port of another run): the far end of the
+    // line, not a user of the port. Their slave fd keeps nobody out.
+    std::vector<PortHolder> pairOwners;
+    bool self = false;     // this process holds it too (through another fd)
+    bool complete = true;  // false when some process's fds could not be looked at
     bool anyone() const { return self || !holders.empty(); }
 };
 

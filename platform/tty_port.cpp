@@ -44,7 +44,8 @@ void clearModemLines(int fd, int lines) {
 // set it.
 SysError busyError(std::string op, const std::string& path, int code, dev_t device, int ownFd) {
     const HolderScan scan = findDeviceHolders(device, ownFd);
-    std::string detail = holderWords(scan.holders);
+    // The far end of a pty pair is named only when nobody else holds the port.
+    std::string detail = holderWords(!scan.holders.empty() ? scan.holders : scan.pairOwners);
     if (!scan.anyone() && code == EBUSY) {
         detail = scan.complete
                      ? "exclusive flag left by a process that has ended"

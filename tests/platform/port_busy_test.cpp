@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "child_process.h"
@@ -46,10 +47,21 @@ protected:
     }
     // The slave as another program opens it.
     int openPlain() const { return ::open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK); }
+    // The same from a forked child, which first lets go of the master it
+    // inherited (a process holding both ends is the pair's owner).
+    int openInChild() const {
+        ::close(pty_.master.get());
+        return ::open(pty_.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    }
     bool exclusiveFlag() const {
         const UniqueFd fd(openPlain());
         int exclusive = 0;
         return fd.valid() && ::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    }
+    // A process that holds both ends of the pair, as socat does: the far end
+    // of the line, which keeps the slave open without using it as a port.
+    std::unique_ptr<ChildProcess> startPairOwner() {
+        return std::make_unique<ChildProcess>("pairowner", [&] { return openPlain() >= 0; });
     }
     std::string lockPath() const { return locks_ / uucpLockName(pty_.slavePath); }
 
@@ -58,10 +70,12 @@ protected:
 };
 
 TEST_F(PortBusyTest, APortHeldByAnotherProgramNamesItsHolder) {
+    const std::unique_ptr<ChildProcess> pairOwner = startPairOwner();
+    ASSERT_TRUE(pairOwner->ready());
     // With a flock, as programs that lock do.
     {
         ChildProcess holder("holder", [&] {
-            const int fd = openPlain();
+            const int fd = openInChild();
             return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         });
         ASSERT_TRUE(holder.ready());
@@ -74,7 +88,7 @@ TEST_F(PortBusyTest, APortHeldByAnotherProgramNamesItsHolder) {
     }
     // With the exclusive flag alone, which root gets past: still busy.
     ChildProcess holder("exclusive", [&] {
-        const int fd = openPlain();
+        const int fd = openInChild();
         return fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0;
     });
     ASSERT_TRUE(holder.ready());
@@ -87,8 +101,10 @@ TEST_F(PortBusyTest, APortHeldByAnotherProgramNamesItsHolder) {
 
 TEST_F(PortBusyTest, AnExclusiveFlagLeftByAKilledProcessIsClearedAndThePortOpens) {
     if (::geteuid() != 0) GTEST_SKIP() << "clearing another process's exclusive flag needs root";
+    const std::unique_ptr<ChildProcess> pairOwner = startPairOwner();
+    ASSERT_TRUE(pairOwner->ready());
     ChildProcess holder("crashed", [&] {
-        const int fd = openPlain();
+        const int fd = openInChild();
         return fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0;
     });
     ASSERT_TRUE(holder.ready());
