@@ -52,7 +52,7 @@ struct FdLook {
 
 // What process `pid` holds of `device`; nothing when its fds cannot be
 // looked at (another user's process, or it ended meanwhile).
-std::optional<FdLook> lookAtFds(int pid, dev_t device, int skipFd) {
+std::optional<FdLook> lookAtFds(int pid, std::uint64_t device, int skipFd) {
     const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
     DIR* fds = ::opendir(folder.c_str());
     if (fds == nullptr) return std::nullopt;
@@ -77,7 +77,7 @@ std::optional<FdLook> lookAtFds(int pid, dev_t device, int skipFd) {
 
 }  // namespace
 
-HolderScan findDeviceHolders(dev_t device, int ownFd) {
+HolderScan findDeviceHolders(std::uint64_t device, int ownFd) {
     HolderScan scan;
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) {
@@ -108,7 +108,7 @@ HolderScan findDeviceHolders(dev_t device, int ownFd) {
     return scan;
 }
 
-std::optional<dev_t> characterDevice(const std::string& path) {
+std::optional<std::uint64_t> characterDevice(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
     return info.st_rdev;

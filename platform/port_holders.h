@@ -4,8 +4,7 @@
 // Used to say who keeps a port busy and to tell a stale exclusive flag (one
 // that a process left behind when it ended) from a live one.
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,9 +29,9 @@ struct HolderScan {
 
 // Processes with an fd on character device `device`. In this process the fd
 // `ownFd` (the one being opened) does not count.
-HolderScan findDeviceHolders(dev_t device, int ownFd = -1);
-// The device number of a character device path; nothing for other files.
-std::optional<dev_t> characterDevice(const std::string& path);
+HolderScan findDeviceHolders(std::uint64_t device, int ownFd = -1);
+// The device number (st_rdev) of a character device path; nothing for other files.
+std::optional<std::uint64_t> characterDevice(const std::string& path);
 
 // "held by picocom, pid 1234" (", and 2 more" when there are others).
 std::string holderWords(const std::vector<PortHolder>& holders);

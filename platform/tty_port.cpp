@@ -42,7 +42,7 @@ void clearModemLines(int fd, int lines) {
 // Why a device that the kernel or the flock refused is busy: who holds it,
 // or, when nobody does, that its exclusive flag outlived the process that
 // set it.
-SysError busyError(std::string op, const std::string& path, int code, dev_t device, int ownFd) {
+SysError busyError(std::string op, const std::string& path, int code, std::uint64_t device, int ownFd) {
     const HolderScan scan = findDeviceHolders(device, ownFd);
     // The far end of a pty pair is named only when nobody else holds the port.
     std::string detail = holderWords(!scan.holders.empty() ? scan.holders : scan.pairOwners);
@@ -65,7 +65,7 @@ Result<UniqueFd> openLockedTty(const std::string& path, bool clearStale) {
     if (!fd.valid()) {
         SysError error = lastError("open", path);
         if (error.code != EBUSY) return error;
-        const std::optional<dev_t> device = characterDevice(path);
+        const std::optional<std::uint64_t> device = characterDevice(path);
         if (!device) return error;
         return busyError("open", path, EBUSY, *device, -1);
     }
