@@ -97,10 +97,10 @@ HolderScan findDeviceHolders(std::uint64_t device, int ownFd) {
             continue;
         }
         if (!look->holds) continue;
-        if (look->ownsPair) {
-            scan.pairOwners.push_back({pid, processName(pid)});
-        } else if (pid == self) {
+        if (pid == self) {
             scan.self = true;
+        } else if (look->ownsPair) {
+            scan.pairOwners.push_back({pid, processName(pid)});
         } else {
             scan.holders.push_back({pid, processName(pid)});
         }
