@@ -36,8 +36,9 @@ int resolveSide(platform::PortMap& map, const char* option, const std::string& v
 
 }  // namespace
 
-std::string RuntimeDirectory(const PortEnvironment& environment) {
-    return environment.runtimeDir.empty() ? platform::runtimeDirectory() : environment.runtimeDir;
+platform::Result<std::string> RuntimeDirectory(const PortEnvironment& environment) {
+    if (!environment.runtimeDir.empty()) return environment.runtimeDir;
+    return platform::runtimeDirectory();
 }
 
 PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& environment) {
@@ -55,9 +56,12 @@ PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& en
             return failure(
                 "--virtual: " + platform::comName(request.number) + " is already mapped to " + taken->path,
                 kExitBadOption);
-        const std::string link = request.linkPath.empty() ? platform::defaultLinkPath(
-                                                                request.number, RuntimeDirectory(environment))
-                                                          : request.linkPath;
+        std::string link = request.linkPath;
+        if (link.empty()) {
+            const platform::Result<std::string> dir = RuntimeDirectory(environment);
+            if (!dir) return failure("--virtual: " + dir.error().describe(), kExitBadOption);
+            link = platform::defaultLinkPath(request.number, dir.value());
+        }
         auto created = platform::VirtualPort::create(request.number, link);
         if (!created) return failure("--virtual: " + created.error().describe(), kExitBadOption);
         std::shared_ptr<platform::VirtualPort> port = std::move(created).value();
@@ -78,7 +82,9 @@ PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& en
 
     if (options.demo) {
         DemoPorts demo;
-        const std::string dir = RuntimeDirectory(environment);
+        const platform::Result<std::string> runtimeDir = RuntimeDirectory(environment);
+        if (!runtimeDir) return failure("--demo: " + runtimeDir.error().describe(), kExitOpenFailed);
+        const std::string& dir = runtimeDir.value();
         const struct {
             int* number;
             std::string* link;

@@ -22,7 +22,7 @@ namespace ostrel::frontend {
 struct PortEnvironment {
     std::string sysfsRoot = "/sys";
     std::string devRoot = "/dev";
-    std::string runtimeDir;  // empty: $XDG_RUNTIME_DIR, or /tmp when that is not set
+    std::string runtimeDir;  // empty: $XDG_RUNTIME_DIR, or a private folder in /tmp when that is not set
 };
 
 // The demo line: a virtual port with the simulated DTE behind it and one with
@@ -51,7 +51,8 @@ struct PortSetupResult {
 PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& environment = {});
 
 // The directory for links of virtual ports: environment.runtimeDir, else
-// $XDG_RUNTIME_DIR, else /tmp.
-std::string RuntimeDirectory(const PortEnvironment& environment);
+// $XDG_RUNTIME_DIR, else /tmp/ostrel-<uid> (made private, or an error when
+// what is there is not).
+platform::Result<std::string> RuntimeDirectory(const PortEnvironment& environment);
 
 }  // namespace ostrel::frontend

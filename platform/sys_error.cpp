@@ -63,12 +63,16 @@ std::string SysError::describe() const {
     // Failures whose errno alone would say the wrong thing.
     if (op == "map" && code == ENOENT) return path + " is not mapped to any device";
     if (op == "symlink" && code == EEXIST) {
-        return path + ": a file that is not a symbolic link is in the way (not replaced)";
+        const std::string what = detail.empty() ? "a file that is not a symbolic link" : detail;
+        return path + ": " + what + " is in the way (not replaced)";
     }
+    if (op == "private folder") return path + ": not a private folder (" + detail + "); not used";
     if (op == "symlink" && code == ENOENT) return path + ": its folder does not exist";
     const std::string& subject = path.empty() ? op : path;
-    if (subject.empty()) return errnoWords(code, ErrorSubject::Port);
-    return subject + ": " + errnoWords(code, ErrorSubject::Port);
+    const std::string words =
+        isBusy() && !detail.empty() ? "port is busy (" + detail + ")" : errnoWords(code, ErrorSubject::Port);
+    if (subject.empty()) return words;
+    return subject + ": " + words;
 }
 
 bool SysError::isBusy() const {

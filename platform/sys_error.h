@@ -10,11 +10,20 @@
 namespace ostrel::platform {
 
 struct SysError {
+    SysError() = default;
+    SysError(std::string op_, std::string path_, int code_, std::string detail_ = {})
+        : op(std::move(op_)), path(std::move(path_)), code(code_), detail(std::move(detail_)) {}
+
     std::string op;    // "open", "flock", "TCSETS2", ...; "map" for a port-map look-up
     std::string path;  // device or file concerned, may be empty
     int code = 0;      // errno value; 0 for errors that are not from errno
+    // What is known beyond errno, in the operator's words: for a busy port who
+    // holds it ("held by picocom, pid 1234"); for a path in the way what is
+    // there ("a symbolic link to /dev/pts/4").
+    std::string detail;
 
     // Operator-facing text, for example "/dev/ttyUSB0: port is busy (in use by another program)",
+    // "/dev/ttyUSB0: port is busy (held by picocom, pid 1234)" with a detail,
     // or "COM7 is not mapped to any device" for {"map", "COM7", ENOENT}.
     std::string describe() const;
     // True when the error means "someone else holds the port" (EBUSY, EWOULDBLOCK).

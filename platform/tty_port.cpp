@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "platform/line_notes.h"
+#include "platform/port_holders.h"
 #include "platform/posix_io.h"
 #include "platform/pty_pair.h"
 #include "platform/termios2_config.h"
@@ -37,29 +39,63 @@ void clearModemLines(int fd, int lines) {
     (void)io::ioctl(fd, TIOCMBIC, &lines);
 }
 
+// Why a device that the kernel or the flock refused is busy: who holds it,
+// or, when nobody does, that its exclusive flag outlived the process that
+// set it.
+SysError busyError(std::string op, const std::string& path, int code, std::uint64_t device, int ownFd) {
+    const HolderScan scan = findDeviceHolders(device, ownFd);
+    // The far end of a pty pair is named only when nobody else holds the port.
+    std::string detail = holderWords(!scan.holders.empty() ? scan.holders : scan.pairOwners);
+    if (!scan.anyone() && code == EBUSY) {
+        detail = scan.complete
+                     ? "exclusive flag left by a process that has ended"
+                     : "exclusive flag left by a process that has ended or that this user cannot see";
+    }
+    return SysError{std::move(op), path, code, std::move(detail)};
+}
+
 // Opens a tty device and takes its flock, refusing non-ttys and devices that
 // another program holds (flock stops every program that locks, root
 // included; root gets past another holder's TIOCEXCL, so the flag is asked
-// for as well). Nothing on the device is changed.
-Result<UniqueFd> openLockedTty(const std::string& path) {
+// for as well). An exclusive flag that no process holds any more is stale:
+// with `clearStale` it is cleared, otherwise the device counts as free.
+// Nothing else on the device is changed.
+Result<UniqueFd> openLockedTty(const std::string& path, bool clearStale) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid()) return lastError("open", path);
+    if (!fd.valid()) {
+        SysError error = lastError("open", path);
+        if (error.code != EBUSY) return error;
+        const std::optional<std::uint64_t> device = characterDevice(path);
+        if (!device) return error;
+        return busyError("open", path, EBUSY, *device, -1);
+    }
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return lastError("fstat", path);
     if (!S_ISCHR(info.st_mode) || !::isatty(fd.get())) return SysError{"open", path, ENOTTY};
     if (Status locked = io::lockExclusive(fd.get()); !locked)
-        return SysError{"flock", path, locked.error().code};
+        return busyError("flock", path, locked.error().code, info.st_rdev, fd.get());
     int exclusive = 0;
-    if (io::ioctl(fd.get(), TIOCGEXCL, &exclusive) && exclusive != 0) return SysError{"open", path, EBUSY};
+    if (io::ioctl(fd.get(), TIOCGEXCL, &exclusive) && exclusive != 0) {
+        // This open got past the flag, so it may clear it (CAP_SYS_ADMIN).
+        const HolderScan scan = findDeviceHolders(info.st_rdev, fd.get());
+        if (scan.anyone() || !scan.complete) return busyError("open", path, EBUSY, info.st_rdev, fd.get());
+        if (clearStale) {
+            if (Result<int> cleared = io::ioctl(fd.get(), TIOCNXCL); !cleared)
+                return SysError{"TIOCNXCL", path, cleared.error().code};
+        }
+    }
     return fd;
 }
 
 }  // namespace
 
-Result<TtyPort> TtyPort::open(const std::string& path) {
-    Result<UniqueFd> locked = openLockedTty(path);
+Result<TtyPort> TtyPort::open(const std::string& path, const std::string& lockDirectory) {
+    Result<UniqueFd> locked = openLockedTty(path, true);
     if (!locked) return locked.error();
     UniqueFd fd = std::move(locked).value();
+    // Programs that keep to UUCP lock files alone are kept out by one.
+    Result<UucpLock> uucpLock = UucpLock::acquire(path, lockDirectory);
+    if (!uucpLock) return uucpLock.error();
     // TIOCEXCL makes open() itself fail for the programs that do not flock
     // and lack CAP_SYS_ADMIN.
     if (Result<int> set = io::ioctl(fd.get(), TIOCEXCL); !set)
@@ -67,6 +103,7 @@ Result<TtyPort> TtyPort::open(const std::string& path) {
 
     TtyPort port;  // from here on its destructor undoes TIOCEXCL
     port.fd_ = std::move(fd);
+    port.uucpLock_ = std::move(uucpLock).value();
     port.path_ = path;
     port.exclusive_ = true;
     port.pseudo_ = detectPseudoTerminal(port.fd_.get());
@@ -86,10 +123,10 @@ Result<TtyPort> TtyPort::open(const std::string& path) {
     return port;
 }
 
-Status TtyPort::probe(const std::string& path) {
-    Result<UniqueFd> locked = openLockedTty(path);
+Status TtyPort::probe(const std::string& path, const std::string& lockDirectory) {
+    Result<UniqueFd> locked = openLockedTty(path, false);
     if (!locked) return locked.error();
-    return {};  // closing the fd releases the lock
+    return UucpLock::check(path, lockDirectory);  // closing the fd releases the flock
 }
 
 Result<TtyPort> TtyPort::adopt(UniqueFd fd, std::string name, std::shared_ptr<void> lease) {
@@ -117,6 +154,7 @@ TtyPort& TtyPort::operator=(TtyPort&& other) noexcept {
         counters_ = other.counters_;
         haveCounters_ = other.haveCounters_;
         exclusive_ = std::exchange(other.exclusive_, false);
+        uucpLock_ = std::move(other.uucpLock_);
         rs485Enabled_ = std::exchange(other.rs485Enabled_, false);
         found_ = std::exchange(other.found_, {});
         lease_ = std::move(other.lease_);
@@ -141,6 +179,7 @@ void TtyPort::closeFd() noexcept {
         if (exclusive_) (void)io::ioctl(fd_.get(), TIOCNXCL);
         fd_.reset();  // also releases the flock
     }
+    uucpLock_ = UucpLock{};  // after the fd, like the flock
     exclusive_ = false;
     // The lease goes after the fd, so a new open never overlaps this one.
     lease_.reset();

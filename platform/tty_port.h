@@ -16,6 +16,7 @@
 #include "platform/saved_termios.h"
 #include "platform/sys_error.h"
 #include "platform/unique_fd.h"
+#include "platform/uucp_lock.h"
 
 namespace ostrel::platform {
 
@@ -30,12 +31,18 @@ public:
     // Opens a device path: O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC, refuses
     // non-ttys, flock(LOCK_EX|LOCK_NB) then TIOCEXCL. Raw mode is set, DTR and
     // RTS are dropped, and pending input and output are flushed. The termios
-    // the device had is put back when the port closes.
-    static Result<TtyPort> open(const std::string& path);
+    // the device had is put back when the port closes. An exclusive flag that
+    // a process left when it ended (nobody holds the device) is cleared where
+    // the open gets past it (root). A UUCP lock file is honoured and made in
+    // `lockDirectory` (see uucp_lock.h) and removed when the port closes.
+    // Busy errors name the holder where /proc shows it.
+    static Result<TtyPort> open(const std::string& path,
+                                const std::string& lockDirectory = kDefaultLockDirectory);
     // Checks that `path` could be opened as a port now (a tty that nobody
-    // holds exclusively) without changing anything on it: no settings, no
-    // modem lines, no flush. The device is closed again before returning.
-    static Status probe(const std::string& path);
+    // holds exclusively, no live UUCP lock) without changing anything on it:
+    // no settings, no modem lines, no flush, no lock file. The device is
+    // closed again before returning.
+    static Status probe(const std::string& path, const std::string& lockDirectory = kDefaultLockDirectory);
     // Takes an fd that the caller already holds exclusively (the master of a
     // virtual port). `lease` is released when the port closes. Line settings on
     // such a port are accepted and mean nothing; it never reports line errors.
@@ -99,6 +106,7 @@ private:
     bool rs485Enabled_ = false;   // RS-485 mode switched on by configure()
     detail::SavedTermios found_;  // the termios before open() changed it
     std::shared_ptr<void> lease_;
+    UucpLock uucpLock_;  // empty for adopted ports and without a lock folder
 
     void closeFd() noexcept;
     void takeCounterBaseline();

@@ -5,15 +5,40 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/posix_io.h"
 
 namespace ostrel::platform {
 
-std::string runtimeDirectory() {
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    return runtimeDir != nullptr && runtimeDir[0] != '\0' ? runtimeDir : "/tmp";
+Result<std::string> privateFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return lastError("mkdir", path);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return lastError("mkdir", path);
+    std::string wrong;
+    if (S_ISLNK(info.st_mode)) {
+        wrong = "a symbolic link";
+    } else if (!S_ISDIR(info.st_mode)) {
+        wrong = "not a folder";
+    } else if (info.st_uid != ::geteuid()) {
+        wrong = "owned by uid " + std::to_string(info.st_uid);
+    } else if ((info.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        wrong = std::string("mode ") + mode + ", open to other users";
+    }
+    if (!wrong.empty()) return SysError{"private folder", path, EPERM, std::move(wrong)};
+    return path;
+}
+
+Result<std::string> runtimeDirectory(const char* xdgRuntimeDir, const std::string& tmpRoot) {
+    if (xdgRuntimeDir != nullptr && xdgRuntimeDir[0] != '\0') return std::string(xdgRuntimeDir);
+    return privateFolder(tmpRoot + "/ostrel-" + std::to_string(::geteuid()));
+}
+
+Result<std::string> runtimeDirectory() {
+    return runtimeDirectory(std::getenv("XDG_RUNTIME_DIR"));
 }
 
 std::string defaultLinkPath(int comNumber, const std::string& directory) {
@@ -29,16 +54,34 @@ std::string linkTarget(const std::string& linkPath) {
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 
+// Whether what is at `linkPath` may be replaced: nothing at all, or a link
+// into /dev/pts whose pseudo-terminal is gone (a run that ended left it).
+// Otherwise the error says what is in the way.
+Status checkLinkPlace(const std::string& linkPath, bool& leftover) {
+    leftover = false;
+    struct stat existing {};
+    if (::lstat(linkPath.c_str(), &existing) != 0) return {};
+    if (!S_ISLNK(existing.st_mode)) return SysError{"symlink", linkPath, EEXIST};
+    const std::string target = linkTarget(linkPath);
+    struct stat behind {};
+    const bool dangling = ::stat(linkPath.c_str(), &behind) != 0 && errno == ENOENT;
+    if (dangling && target.rfind("/dev/pts/", 0) == 0) {
+        leftover = true;
+        return {};
+    }
+    return SysError{"symlink", linkPath, EEXIST, "a symbolic link to " + target};
+}
+
 }  // namespace
 
 Result<std::shared_ptr<VirtualPort>> VirtualPort::create(int comNumber, std::string linkPath) {
-    if (linkPath.empty()) linkPath = defaultLinkPath(comNumber);
-
-    // Only a symbolic link (a leftover of an earlier run, say) is replaced.
-    struct stat existing {};
-    if (::lstat(linkPath.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
-        return SysError{"symlink", linkPath, EEXIST};
+    if (linkPath.empty()) {
+        Result<std::string> directory = runtimeDirectory();
+        if (!directory) return directory.error();
+        linkPath = defaultLinkPath(comNumber, directory.value());
     }
+    bool leftover = false;
+    if (Status place = checkLinkPlace(linkPath, leftover); !place) return place.error();
 
     Result<PtyPair> pair = openPtyPair();
     if (!pair) return pair.error();
@@ -47,15 +90,13 @@ Result<std::shared_ptr<VirtualPort>> VirtualPort::create(int comNumber, std::str
     port->comNumber_ = comNumber;
     port->pair_ = std::move(pair).value();
 
-    // Made under a temporary name and renamed over the old link, so that a
-    // program opening the path never finds it missing.
-    const std::string temporary = linkPath + ".new" + std::to_string(::getpid());
-    ::unlink(temporary.c_str());
-    if (::symlink(port->pair_.slavePath.c_str(), temporary.c_str()) != 0)
-        return lastError("symlink", linkPath);
-    if (::rename(temporary.c_str(), linkPath.c_str()) != 0) {
-        SysError error = lastError("rename", linkPath);
-        ::unlink(temporary.c_str());
+    // Nobody can open a dangling link, so nothing is missed while the
+    // leftover is gone and ours not yet there. symlink() never replaces: a
+    // path that appeared meanwhile stays, and is reported.
+    if (leftover && ::unlink(linkPath.c_str()) != 0 && errno != ENOENT) return lastError("unlink", linkPath);
+    if (::symlink(port->pair_.slavePath.c_str(), linkPath.c_str()) != 0) {
+        SysError error = lastError("symlink", linkPath);
+        if (error.code == EEXIST) error.detail = "a file";
         return error;
     }
     port->linkPath_ = std::move(linkPath);

@@ -16,10 +16,16 @@
 namespace ostrel::platform {
 
 // Where virtual ports put their links unless told otherwise: $XDG_RUNTIME_DIR,
-// or /tmp when it is not set.
-std::string runtimeDirectory();
+// or else a private folder <tmpRoot>/ostrel-<uid> (see privateFolder), never
+// a name in a shared folder that another user could take first.
+Result<std::string> runtimeDirectory(const char* xdgRuntimeDir, const std::string& tmpRoot = "/tmp");
+Result<std::string> runtimeDirectory();  // from the process environment
+// Makes `path` as a folder only this user can enter (mkdir 0700), or accepts
+// the one there when it is a real folder (not a link), owned by this user,
+// with no rights for group or others. Anything else is an error naming it.
+Result<std::string> privateFolder(const std::string& path);
 // The default link of a virtual COM<n>: "ostrel-COM<n>" in `directory`.
-std::string defaultLinkPath(int comNumber, const std::string& directory = runtimeDirectory());
+std::string defaultLinkPath(int comNumber, const std::string& directory);
 
 class VirtualPort : public std::enable_shared_from_this<VirtualPort> {
     struct Key {
@@ -28,8 +34,9 @@ class VirtualPort : public std::enable_shared_from_this<VirtualPort> {
 
 public:
     explicit VirtualPort(Key) {}  // for make_shared in create() only
-    // linkPath empty: a link "ostrel-COM<n>" in $XDG_RUNTIME_DIR (or /tmp).
-    // An existing symlink at linkPath is replaced; any other file there is an error.
+    // linkPath empty: a link "ostrel-COM<n>" in the runtime directory. A path
+    // in the way is an error that says what is there; only a dangling link
+    // into /dev/pts (left by a run that ended) is replaced.
     static Result<std::shared_ptr<VirtualPort>> create(int comNumber, std::string linkPath = {});
     ~VirtualPort();  // removes the link if it still points at our slave
 

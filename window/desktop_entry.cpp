@@ -1,11 +1,23 @@
 #include "window/desktop_entry.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <system_error>
 
+#include "platform/posix_io.h"
+#include "platform/unique_fd.h"
 #include "window/desktop_icon.h"
 
 namespace ostrel::window {
@@ -47,6 +59,17 @@ bool carriesOurAppId(const fs::path& file) {
     return false;
 }
 
+// What is at the entry's path: nothing, our entry (a plain file with our
+// AppID line), or anything else (another program's entry, a link, a folder).
+enum class EntryKind { None, Ours, Foreign };
+
+EntryKind entryKind(const fs::path& target) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0) return errno == ENOENT ? EntryKind::None : EntryKind::Foreign;
+    if (!S_ISREG(info.st_mode)) return EntryKind::Foreign;
+    return carriesOurAppId(target) ? EntryKind::Ours : EntryKind::Foreign;
+}
+
 }  // namespace
 
 std::string DesktopEntryText(std::string_view executable) {
@@ -70,21 +93,37 @@ RegistrationOutcome RegisterDesktopEntry(const std::string& directory, const std
     fs::create_directories(directory, error);
     if (error) return {1, "RegServer: cannot create " + directory + ": " + error.message()};
     const fs::path target = fs::path(directory) / kDesktopFileName;
-    const fs::path temporary = fs::path(directory) / (std::string(kDesktopFileName) + ".new");
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << DesktopEntryText(executable);
-        out.close();
-        if (!out) {
-            fs::remove(temporary, error);
-            return {1, "RegServer: cannot write " + temporary.string()};
-        }
+    // Only an entry of ours is replaced; a link or another program's file stays.
+    const EntryKind existing = entryKind(target);
+    if (existing == EntryKind::Foreign)
+        return {1, "RegServer: " + target.string() + " is not Ostrel's entry; left in place"};
+
+    // The text goes into a new file of our own (made exclusively, so never
+    // through a link), then takes the entry's name in one step.
+    std::string temporary = (fs::path(directory) / ".ostrel.desktop.XXXXXX").string();
+    platform::UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd.valid()) return {1, "RegServer: cannot write in " + directory + ": " + std::strerror(errno)};
+    const std::string text = DesktopEntryText(executable);
+    const bool written =
+        ::fchmod(fd.get(), 0644) == 0 &&
+        platform::io::writeAll(fd.get(),
+                               std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))
+            .ok() &&
+        ::fsync(fd.get()) == 0;
+    const int writeError = errno;
+    fd.reset();
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return {1, "RegServer: cannot write " + temporary + ": " + std::strerror(writeError)};
     }
-    fs::rename(temporary, target, error);
-    if (error) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return {1, "RegServer: cannot write " + target.string() + ": " + error.message()};
+    // Where there was no entry, one that appears meanwhile is not replaced.
+    const unsigned flags = existing == EntryKind::None ? RENAME_NOREPLACE : 0;
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), flags) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.c_str());
+        if (renameError == EEXIST)
+            return {1, "RegServer: " + target.string() + " is not Ostrel's entry; left in place"};
+        return {1, "RegServer: cannot write " + target.string() + ": " + std::strerror(renameError)};
     }
     return {};
 }
@@ -93,8 +132,9 @@ RegistrationOutcome UnregisterDesktopEntry(const std::string& directory) {
     if (directory.empty()) return {1, "UnregServer: neither XDG_DATA_HOME nor HOME is set"};
     const fs::path target = fs::path(directory) / kDesktopFileName;
     std::error_code error;
-    if (!fs::exists(target, error)) return {};
-    if (!carriesOurAppId(target))
+    const EntryKind existing = entryKind(target);
+    if (existing == EntryKind::None) return {};
+    if (existing == EntryKind::Foreign)
         return {1, "UnregServer: " + target.string() + " is not Ostrel's entry; left in place"};
     if (!fs::remove(target, error) || error)
         return {1, "UnregServer: cannot remove " + target.string() + ": " + error.message()};

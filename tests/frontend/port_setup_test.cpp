@@ -129,11 +129,13 @@ TEST_F(PortSetupTest, DemoInTheOtherModesAndPortsNamedByTheOperator) {
     EXPECT_EQ(r.setup->dte, r.setup->demo->dceDevicePort);  // we are the terminal: the modem answers
 
     o.mode = engine::kDceEmulation;
+    r.setup.reset();  // a run's demo links are its own while it lasts
     r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dce, r.setup->demo->dteDevicePort);  // we are the modem: the terminal talks
 
     o.mode = engine::kFullDuplex;  // each tap on the line of the device it is named after
+    r.setup.reset();
     r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dte, r.setup->demo->dteDevicePort);
@@ -141,6 +143,7 @@ TEST_F(PortSetupTest, DemoInTheOtherModesAndPortsNamedByTheOperator) {
 
     o.mode = engine::kIntercede;
     o.dte = "COM9";  // a port the operator names wins over the demo port
+    r.setup.reset();
     r = build(o);
     ASSERT_TRUE(r.setup) << r.error;
     EXPECT_EQ(r.setup->dte, 9);
@@ -199,6 +202,21 @@ TEST_F(PortSetupTest, TheSamePortForBothSidesIsRefusedHoweverItIsNamed) {
         const std::string com = twoPaths.dte == options.dte ? "COM1" : "COM3";
         EXPECT_EQ(r.error, "--dte and --dce name the same port (" + com + ")");
     }
+}
+
+TEST_F(PortSetupTest, AVirtualPortLinkNeverReplacesTheOperatorsOwnLink) {
+    std::filesystem::create_symlink("/dev/null", dir_ / "mine");
+    Options o;
+    o.virtualPorts = {{5, dir_ / "mine"}};
+    {
+        const PortSetupResult r = build(o);
+        EXPECT_FALSE(r.setup);
+        EXPECT_EQ(r.exitCode, kExitBadOption);
+        EXPECT_EQ(r.error, "--virtual: " + (dir_ / "mine") +
+                               ": a symbolic link to /dev/null is in the way (not replaced)");
+    }
+    EXPECT_EQ(std::filesystem::read_symlink(dir_ / "mine").string(),
+              "/dev/null");  // also after the setup ended
 }
 
 }  // namespace

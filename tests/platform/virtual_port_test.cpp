@@ -1,7 +1,9 @@
 #include "platform/virtual_port.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -110,23 +112,42 @@ TEST_F(VirtualPortTest, TheLinkGoesWithTheLastOwnerOfThePort) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "link")));
 }
 
-TEST_F(VirtualPortTest, AStaleLinkIsReplacedButAForeignLinkOrAFileIsLeftAlone) {
-    fs::create_symlink("/dev/null", dir_ / "stale");
-    Result<std::shared_ptr<VirtualPort>> other = VirtualPort::create(6, dir_ / "stale");
+TEST_F(VirtualPortTest, OnlyALeftoverLinkIsReplacedAndOnlyOurOwnLinkIsRemoved) {
+    // A dangling link into /dev/pts is what a run that ended leaves behind.
+    fs::create_symlink("/dev/pts/999999", dir_ / "leftover");
+    Result<std::shared_ptr<VirtualPort>> other = VirtualPort::create(6, dir_ / "leftover");
     ASSERT_TRUE(other.ok()) << other.error().describe();
-    EXPECT_EQ(fs::read_symlink(dir_ / "stale").string(), other.value()->slavePath());
+    EXPECT_EQ(fs::read_symlink(dir_ / "leftover").string(), other.value()->slavePath());
     // Someone else took the path over: the destructor must not remove theirs.
-    fs::remove(dir_ / "stale");
-    fs::create_symlink("/dev/null", dir_ / "stale");
+    fs::remove(dir_ / "leftover");
+    fs::create_symlink("/dev/null", dir_ / "leftover");
     other = SysError{};
-    EXPECT_TRUE(fs::is_symlink(dir_ / "stale"));
+    EXPECT_EQ(fs::read_symlink(dir_ / "leftover").string(), "/dev/null");
 
+    // A user's own link, one that dangles elsewhere, and a file stay as they are.
+    EXPECT_EQ(VirtualPort::create(6, dir_ / "leftover").error().describe(),
+              (dir_ / "leftover") + ": a symbolic link to /dev/null is in the way (not replaced)");
+    EXPECT_EQ(fs::read_symlink(dir_ / "leftover").string(), "/dev/null");
+    fs::create_symlink(dir_ / "notes.txt", dir_ / "dangling");
+    EXPECT_FALSE(VirtualPort::create(6, dir_ / "dangling").ok());
+    EXPECT_EQ(fs::read_symlink(dir_ / "dangling").string(), dir_ / "notes.txt");
     { std::ofstream(dir_ / "file") << "keep me"; }
     EXPECT_EQ(VirtualPort::create(6, dir_ / "file").error().describe(),
               (dir_ / "file") + ": a file that is not a symbolic link is in the way (not replaced)");
     std::string content;
     std::getline(std::ifstream(dir_ / "file"), content);
     EXPECT_EQ(content, "keep me");
+}
+
+TEST_F(VirtualPortTest, ASecondRunDoesNotTakeOverALiveLink) {
+    const std::string slave = virtual_->slavePath();
+    Result<std::shared_ptr<VirtualPort>> second = VirtualPort::create(9, dir_ / "link");
+    ASSERT_FALSE(second.ok());
+    EXPECT_EQ(second.error().describe(),
+              (dir_ / "link") + ": a symbolic link to " + slave + " is in the way (not replaced)");
+    EXPECT_EQ(fs::read_symlink(dir_ / "link").string(), slave);
+    // Nothing but the link was ever made in the folder (no temporary names).
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator{}), 1);
 }
 
 TEST_F(VirtualPortTest, TheDefaultLinkIsInTheRuntimeDirectory) {
@@ -142,6 +163,38 @@ TEST_F(VirtualPortTest, TheDefaultLinkIsInTheRuntimeDirectory) {
     ASSERT_TRUE(port.ok()) << port.error().describe();
     EXPECT_EQ(port.value()->linkPath(), dir_ / "ostrel-COM7");
     EXPECT_TRUE(fs::is_symlink(dir_ / "ostrel-COM7"));
+}
+
+TEST(RuntimeDirectoryTest, WithoutXdgRuntimeDirTheLinksGoToAPrivateFolderThatIsChecked) {
+    test::TempDir tmp;
+    ASSERT_TRUE(tmp.valid());
+    const std::string own = tmp / ("ostrel-" + std::to_string(::geteuid()));
+    EXPECT_EQ(runtimeDirectory("/run/user/1000", tmp.path()).value(), "/run/user/1000");
+    Result<std::string> made = runtimeDirectory("", tmp.path());
+    ASSERT_TRUE(made.ok()) << made.error().describe();
+    EXPECT_EQ(made.value(), own);
+    struct stat info {};
+    ASSERT_EQ(::lstat(own.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_TRUE(runtimeDirectory(nullptr, tmp.path()).ok());  // ours already: used again
+
+    // What another user could have put there first is refused, and left alone.
+    ASSERT_EQ(::chmod(own.c_str(), 0777), 0);
+    EXPECT_EQ(runtimeDirectory(nullptr, tmp.path()).error().describe(),
+              own + ": not a private folder (mode 0777, open to other users); not used");
+    ASSERT_EQ(::chmod(own.c_str(), 0700), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(runtimeDirectory(nullptr, tmp.path()).error().describe(),
+                  own + ": not a private folder (owned by uid 65534); not used");
+    }
+    fs::remove(own);
+    ASSERT_EQ(::mkdir((tmp / "elsewhere").c_str(), 0700), 0);
+    fs::create_symlink(tmp / "elsewhere", own);
+    EXPECT_EQ(runtimeDirectory(nullptr, tmp.path()).error().describe(),
+              own + ": not a private folder (a symbolic link); not used");
+    EXPECT_TRUE(fs::is_symlink(own));
 }
 
 }  // namespace

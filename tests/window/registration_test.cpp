@@ -165,5 +165,54 @@ TEST(DesktopIconTest, AnIconThatIsNotOstrelsOrALinkIsNeitherReplacedNorRemoved) 
               1);  // no temporary left
 }
 
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(DesktopEntryTest, RegisterReplacesOnlyItsOwnEntryAndNeverWritesThroughALink) {
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    const fs::path apps = fs::path(dir.path()) / "applications";
+    const fs::path entry = apps / "ostrel.desktop";
+    fs::create_directories(apps);
+    std::ofstream(dir / "precious") << "someone's file\n";
+    // A link at the name an earlier version wrote its new text to.
+    fs::create_symlink(dir / "precious", apps / "ostrel.desktop.new");
+
+    RegistrationOutcome outcome = RegisterDesktopEntry(apps.string(), "/usr/bin/ostrel");
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.message;
+    EXPECT_EQ(fileText(dir / "precious"), "someone's file\n");
+    EXPECT_TRUE(fs::is_symlink(apps / "ostrel.desktop.new"));
+    // Again: our own entry is replaced, and nothing else is left in the folder.
+    outcome = RegisterDesktopEntry(apps.string(), "/opt/ostrel");
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.message;
+    EXPECT_EQ(fileText(entry), DesktopEntryText("/opt/ostrel"));
+    EXPECT_EQ(
+        fs::status(entry).permissions() & fs::perms::all,
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(apps), fs::directory_iterator{}), 2);
+    fs::remove(apps / "ostrel.desktop.new");
+
+    // Another program's entry is left in place.
+    std::ofstream(entry, std::ios::trunc) << "[Desktop Entry]\nName=Something else\n";
+    outcome = RegisterDesktopEntry(apps.string(), "/usr/bin/ostrel");
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.message, "RegServer: " + entry.string() + " is not Ostrel's entry; left in place");
+    EXPECT_EQ(fileText(entry), "[Desktop Entry]\nName=Something else\n");
+
+    // So is a link, even one to a file that carries our AppID.
+    fs::remove(entry);
+    std::ofstream(dir / "shared.desktop") << DesktopEntryText("/usr/bin/ostrel");
+    fs::create_symlink(dir / "shared.desktop", entry);
+    EXPECT_EQ(RegisterDesktopEntry(apps.string(), "/opt/ostrel").exitCode, 1);
+    EXPECT_EQ(UnregisterDesktopEntry(apps.string()).exitCode, 1);
+    EXPECT_TRUE(fs::is_symlink(entry));
+    EXPECT_EQ(fileText(dir / "shared.desktop"), DesktopEntryText("/usr/bin/ostrel"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(apps), fs::directory_iterator{}), 1);
+}
+
 }  // namespace
 }  // namespace ostrel::window
