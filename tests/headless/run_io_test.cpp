@@ -98,15 +98,14 @@ TEST(OutputWriter, ASlowReaderHoldsUpOnlyTheWriterAndGetsEverythingInOrder) {
     engine::DisplayQueue queue(64u << 20);
     OutputWriter writer(queue, pipe.write.get());
     // Nobody reads the pipe: its 64 KiB fill up and the writer blocks, but
-    // 8 MiB of appends still return at once.
+    // 8 MiB of appends still return (an append that waited for the reader
+    // would never return here), and most of it is still queued.
     std::string expected;
-    const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 2048; ++i) {
         const std::string piece = std::to_string(i) + std::string(4090, static_cast<char>('a' + i % 26));
         queue.append(piece);
         expected += piece;
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_GT(queue.backlog(), 4u << 20);
     // Once the reader comes, everything arrives, in order.
     std::string got;
