@@ -23,6 +23,7 @@ struct PortEnvironment {
     std::string sysfsRoot = "/sys";
     std::string devRoot = "/dev";
     std::string runtimeDir;  // empty: $XDG_RUNTIME_DIR, or /tmp when that is not set
+    std::string procRoot = "/proc";
 };
 
 // The demo line: a virtual port with the simulated DTE behind it and one with
@@ -49,6 +50,11 @@ struct PortSetupResult {
 };
 
 PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& environment = {});
+
+// "ostrel: COM5 is the virtual port at PATH\n" for each port of --virtual:
+// where the other program opens it. Both front ends write it to standard
+// error at the start of a run.
+std::string VirtualPortLines(const Options& options, const PortSetup& setup);
 
 // The directory for links of virtual ports: environment.runtimeDir, else
 // $XDG_RUNTIME_DIR, else /tmp.

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/device_group.h"
+
 namespace ostrel::platform {
 
 namespace {
@@ -66,6 +68,8 @@ std::string SysError::describe() const {
         return path + ": a file that is not a symbolic link is in the way (not replaced)";
     }
     if (op == "symlink" && code == ENOENT) return path + ": its folder does not exist";
+    // A device the operator may not open: which group may, and how to join it.
+    if (code == EACCES && !path.empty()) return path + ": " + permissionDeniedWords(path);
     const std::string& subject = path.empty() ? op : path;
     if (subject.empty()) return errnoWords(code, ErrorSubject::Port);
     return subject + ": " + errnoWords(code, ErrorSubject::Port);
