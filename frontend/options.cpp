@@ -221,8 +221,9 @@ std::string validate(const RawOptions& raw, Options& o) {
     o.sendStdin = raw.sendStdin;
     o.interactive = raw.interactive;
     if (o.interactive && o.sendStdin)
-        return fail("--interactive", "standard input is either typed (--interactive) or read as lines "
-                                     "(--send-stdin), not both");
+        return fail("--interactive",
+                    "standard input is either typed (--interactive) or read as lines "
+                    "(--send-stdin), not both");
     if (!raw.eol.empty()) {
         std::string_view ending;
         if (!pick(raw.eol, kLineEndings, ending, why)) return fail("--eol", why);
@@ -382,7 +383,8 @@ ParseResult ParseOptions(int argc, const char* const argv[]) {
     app.footer(
         "PORT is COMn or a device path (a path gets a free COM number). `ostrel PORT` watches one\n"
         "port in DTE mode, `ostrel PORT1 PORT2` sits between two in Intercede mode. A --send text\n"
-        "may hold the escapes \\r \\n \\t \\0 \\\\ \\xHH; with --display hex it is read as hexadecimal digits, as the\n"
+        "may hold the escapes \\r \\n \\t \\0 \\\\ \\xHH; with --display hex it is read as hexadecimal "
+        "digits, as the\n"
         "window's send box is. Exit codes: 0 stopped (signal, --duration), 1 a port or the capture\n"
         "file could not be opened, 2 a bad option, 3 the line went away (hang-up).");
     auto single = [&](const char* name, std::string& into, const char* type, const char* help) {

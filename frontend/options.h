@@ -64,7 +64,7 @@ struct Options {
     int demoPaceMs = 300;  // typical gap between two lines of the demo devices
     std::uint32_t demoSeed = 1;
     bool listPorts = false;
-    bool json = false;  // --list-ports as a JSON array
+    bool json = false;      // --list-ports as a JSON array
     bool headless = false;  // --headless: never open the windows
     RegistrationSwitch registration = RegistrationSwitch::None;
 };

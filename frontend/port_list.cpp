@@ -31,9 +31,8 @@ std::vector<ListedPort> ListedPorts(const platform::PortMap& ports,
         port.path = entry.path;
         port.description = entry.description.empty() ? std::string("mapped with --port") : entry.description;
         port.console = entry.console;
-        const auto device = std::find_if(devices.begin(), devices.end(), [&entry](const auto& d) {
-            return d.devicePath == entry.path;
-        });
+        const auto device = std::find_if(devices.begin(), devices.end(),
+                                         [&entry](const auto& d) { return d.devicePath == entry.path; });
         if (device != devices.end()) {
             port.driver = device->driver;
             port.byId = device->byId;
@@ -98,8 +97,9 @@ std::string PortListJson(const std::vector<ListedPort>& ports) {
         out += ", \"description\": " + JsonString(port.description);
         out += ", \"driver\": " + orNull(port.driver);
         out += ", \"usb\": ";
-        out += port.usb ? "{\"vendor\": " + JsonString(port.usbVendor) + ", \"product\": " +
-                              JsonString(port.usbProduct) + ", \"serial\": " + orNull(port.usbSerial) + "}"
+        out += port.usb ? "{\"vendor\": " + JsonString(port.usbVendor) +
+                              ", \"product\": " + JsonString(port.usbProduct) +
+                              ", \"serial\": " + orNull(port.usbSerial) + "}"
                         : std::string("null");
         out += std::string(", \"console\": ") + (port.console ? "true" : "false");
         out += std::string(", \"busy\": ") + (port.busy ? "true" : "false");

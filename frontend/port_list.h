@@ -18,9 +18,9 @@ struct ListedPort {
     int number = 0;
     std::string path;
     std::string description;
-    std::string driver;              // empty when not known
-    std::vector<std::string> byId;   // /dev/serial/by-id links to it
-    bool usb = false;                // then usbVendor.. are set (serial may be empty)
+    std::string driver;             // empty when not known
+    std::vector<std::string> byId;  // /dev/serial/by-id links to it
+    bool usb = false;               // then usbVendor.. are set (serial may be empty)
     std::string usbVendor, usbProduct, usbSerial;
     bool console = false;
     bool busy = false;

@@ -40,8 +40,8 @@ std::string VirtualPortLines(const Options& options, const PortSetup& setup) {
     std::string lines;
     for (const VirtualRequest& request : options.virtualPorts) {
         if (const platform::PortEntry* entry = setup.map.find(request.number))
-            lines += "ostrel: " + platform::comName(request.number) + " is the virtual port at " + entry->path +
-                     "\n";
+            lines += "ostrel: " + platform::comName(request.number) + " is the virtual port at " +
+                     entry->path + "\n";
     }
     return lines;
 }

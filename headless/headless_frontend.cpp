@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -344,7 +344,8 @@ private:
 }  // namespace
 
 int ListPorts(const platform::PortMap& ports, int outFd, const ListPortsDetails& details) {
-    std::vector<frontend::ListedPort> listed = frontend::ListedPorts(ports, details.devices, details.procRoot);
+    std::vector<frontend::ListedPort> listed =
+        frontend::ListedPorts(ports, details.devices, details.procRoot);
     // An empty JSON array still goes out: a script reads the answer there.
     if (listed.empty()) WriteText(details.errFd, "ostrel: no serial ports found\n");
     if (listed.empty() && !details.json) return kExitOk;
@@ -360,8 +361,9 @@ int RunHeadless(const Options& options, const RunIo& io, const PortEnvironment& 
         TerminationSignals signals;
 
         if (options.interactive && ::isatty(io.in) != 1) {
-            WriteText(io.err, "ostrel: --interactive: standard input is not a terminal (type to the port "
-                              "from a terminal, or use --send-stdin for lines from a file or pipe)\n");
+            WriteText(io.err,
+                      "ostrel: --interactive: standard input is not a terminal (type to the port "
+                      "from a terminal, or use --send-stdin for lines from a file or pipe)\n");
             return frontend::kExitBadOption;
         }
 

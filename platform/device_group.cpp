@@ -10,7 +10,7 @@
 namespace ostrel::platform {
 
 std::optional<std::string> deviceGroupName(const std::string& path) {
-    struct stat device{};
+    struct stat device {};
     if (path.empty() || ::stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return std::nullopt;
     long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 4096);

@@ -34,7 +34,7 @@ std::string commandName(const fs::path& processDir) {
 
 std::vector<PortHolder> findPortHolders(const std::string& devicePath, const std::string& procRoot) {
     std::vector<PortHolder> holders;
-    struct stat device{};
+    struct stat device {};
     if (::stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return holders;
     const pid_t self = ::getpid();
     std::error_code error;
@@ -47,7 +47,7 @@ std::vector<PortHolder> findPortHolders(const std::string& devicePath, const std
         fs::directory_iterator fds(process.path() / "fd", fdError);
         if (fdError) continue;  // gone, or another user's
         for (const fs::directory_entry& fd : fds) {
-            struct stat target{};
+            struct stat target {};
             // stat follows the fd's link to the file it has open.
             if (::stat(fd.path().c_str(), &target) != 0) continue;
             if (S_ISCHR(target.st_mode) && target.st_rdev == device.st_rdev) {

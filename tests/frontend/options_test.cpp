@@ -187,8 +187,8 @@ TEST(Options, HelpAndVersionPrintAndExitZero) {
     for (const char* spelling :
          {"--mode", "--dte",     "--dce",     "--baud",       "--parity",  "--data-bits",  "--stop-bits",
           "--flow", "--display", "--capture", "--send-to",    "--send",    "--send-stdin", "--duration",
-          "--port", "--virtual", "--demo",    "--list-ports", "--version", "--headless", "--interactive",
-          "--eol",  "--stamp",   "--json",    "-b",           "-m",        "-d",         "-c",
+          "--port", "--virtual", "--demo",    "--list-ports", "--version", "--headless",   "--interactive",
+          "--eol",  "--stamp",   "--json",    "-b",           "-m",        "-d",           "-c",
           "-l",     "-i",        "PORT"})
         EXPECT_NE(help.output.find(spelling), std::string::npos) << spelling;
     EXPECT_EQ(help.output.find("--demo-pace"), std::string::npos) << "test-only option shown";

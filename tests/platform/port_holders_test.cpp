@@ -53,8 +53,7 @@ TEST(PortHolders, AreFoundByTheDeviceTheirFdIsOpenOn) {
         ASSERT_EQ(holders.size(), 1u) << path;
         EXPECT_EQ(holders[0].pid, child);
         EXPECT_FALSE(holders[0].name.empty());
-        EXPECT_EQ(describeHolders(holders),
-                  "held by " + holders[0].name + ", pid " + std::to_string(child));
+        EXPECT_EQ(describeHolders(holders), "held by " + holders[0].name + ", pid " + std::to_string(child));
     }
     // Another device, a file that is no device, a missing path, a /proc that is not there.
     auto other = test::openBareMaster();

@@ -179,16 +179,17 @@ TEST(SerialDiscovery, GivesTheByIdNamesAndTheUsbIdentityOfEachDevice) {
     EXPECT_TRUE(uart.byId.empty());
     EXPECT_EQ(uart.usbVendor + uart.usbProduct + uart.usbSerial, "");
     ASSERT_EQ(ftdi.name, "ttyUSB0");
-    EXPECT_EQ(ftdi.byId,
-              std::vector<std::string>{(dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0").string()});
+    EXPECT_EQ(ftdi.byId, std::vector<std::string>{
+                             (dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0").string()});
     EXPECT_EQ(ftdi.usbVendor, "0403");
     EXPECT_EQ(ftdi.usbProduct, "6001");
     EXPECT_EQ(ftdi.usbSerial, "A12345");
     EXPECT_EQ(ftdi.driver, "ftdi_sio");
     EXPECT_FALSE(ftdi.console);
     ASSERT_EQ(acm.name, "ttyACM0");
-    EXPECT_EQ(acm.byId, (std::vector<std::string>{(dev / "serial/by-id/usb-2341_0043-if00").string(),
-                                                   (dev / "serial/by-id/usb-Arduino_Uno_75833-if00").string()}));
+    EXPECT_EQ(acm.byId,
+              (std::vector<std::string>{(dev / "serial/by-id/usb-2341_0043-if00").string(),
+                                        (dev / "serial/by-id/usb-Arduino_Uno_75833-if00").string()}));
     EXPECT_EQ(acm.usbVendor, "2341");
     EXPECT_EQ(acm.usbSerial, "");
     EXPECT_EQ(acm.driver, "cdc_acm");
