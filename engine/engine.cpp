@@ -4,7 +4,10 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <chrono>
+#include <new>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "engine/status_text.h"
@@ -26,7 +29,8 @@ bool holdsAnything(const PortChannel& channel) {
 Engine::Engine(const platform::PortMap& ports, EngineOptions options)
     : ports_(ports),
       clock_(options.clock ? std::move(options.clock) : platform::steadyClock()),
-      relayQueueLimit_(options.relayQueueLimit) {
+      relayQueueLimit_(options.relayQueueLimit),
+      closeDrainMs_(options.closeDrainMs) {
     channels_[kDteSide].side = kDteSide;
     channels_[kDceSide].side = kDceSide;
 }
@@ -66,6 +70,7 @@ std::int32_t Engine::OpenSession(const SessionConfig& config) {
         return kStatusFailed;
     openNotes_.clear();
     openErrors_.clear();
+    outOfMemory_.store(false);
 
     // The sides the mode uses, DTE first; with two, the DCE side is opened
     // whatever the DTE side gave. A side without a port is skipped.
@@ -91,11 +96,40 @@ std::int32_t Engine::openSide(int side, const PortSettings& settings) {
 }
 
 std::int32_t Engine::CloseAllPorts() {
+    std::array<bool, 2> closing{};
     for (int side : {kDteSide, kDceSide}) {
         PortChannel& channel = channels_[side];
-        if (channel.open.exchange(false) || holdsAnything(channel)) ClosePort(channel);
+        std::lock_guard lock(channel.mutex);
+        // From here on the pump takes nothing more and no relay is queued.
+        closing[side] = channel.open.exchange(false) || holdsAnything(channel);
     }
+    // The chunk the pump may hold (taken before the flag went down) is shown
+    // before anything the caller appends; its append must not wait for the UI
+    // thread meanwhile.
+    if (link_) link_->setAppendsUnbounded(true);
+    { std::lock_guard pumpDone(chunkMutex_); }
+    if (link_) link_->setAppendsUnbounded(false);
+
+    drainTransmitters(closing);
+    std::array<std::uint64_t, 2> undelivered{};
+    for (int side : {kDteSide, kDceSide})
+        if (closing[side]) undelivered[side] = ClosePort(channels_[side]);
+    for (int side : {kDteSide, kDceSide})
+        if (undelivered[side] > 0 && link_)
+            link_->appendStatusText(text::notDelivered(channels_[side].portNumber, undelivered[side]));
     return kStatusOk;
+}
+
+void Engine::drainTransmitters(const std::array<bool, 2>& closing) {
+    const auto pending = [&](int side) {
+        const PortChannel& channel = channels_[side];
+        // No drain towards a far end that hung up: nobody takes those bytes.
+        return closing[side] && !channel.farHungUp.load() && channel.transmitter &&
+               !channel.transmitter->failed() && channel.transmitter->queued() > 0;
+    };
+    const std::int64_t deadline = clock_() + closeDrainMs_;
+    while ((pending(kDteSide) || pending(kDceSide)) && clock_() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
@@ -106,6 +140,10 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         channel.owner = owner;
         RingReset(channel.ring, kRingCapacity);
         channel.wantsRoom.store(false);
+        channel.received.store(0);
+        channel.hungUpThread.store(0);
+        channel.farHungUp.store(false);
+        channel.enqueued = 0;
     }
     channel.outputFlag.store(true);
     const int number = (port == 0 || port > platform::kMaxComNumber) ? 1 : port;
@@ -139,8 +177,13 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         channel.wake = std::move(wake);
         channel.transmitter = std::move(transmitter);
         channel.receiveThreadId.store(threadId);
-        channel.receiveThread = std::jthread(
-            [this, &channel, threadId](std::stop_token stop) { ReceiveThread(stop, channel, threadId); });
+        channel.receiveThread = std::jthread([this, &channel, threadId](std::stop_token stop) {
+            try {
+                ReceiveThread(stop, channel, threadId);
+            } catch (const std::bad_alloc&) {
+                SessionOutOfMemory(channel.side, threadId);
+            }
+        });
     } catch (const std::system_error& error) {
         openErrors_.push_back(platform::comName(number) + ": " + error.what());
         ClosePort(channel);
@@ -150,7 +193,7 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
     return kStatusOk;
 }
 
-std::int32_t Engine::ClosePort(PortChannel& channel) {
+std::uint64_t Engine::ClosePort(PortChannel& channel) {
     // The receive thread takes no lock and never waits for the UI thread, so
     // joining it here while holding the channel's lock cannot deadlock; the
     // lock keeps the pump's relay and take away from the half-closed channel.
@@ -161,7 +204,14 @@ std::int32_t Engine::ClosePort(PortChannel& channel) {
         if (channel.wake) channel.wake->signal();
         channel.receiveThread.join();
     }
-    channel.transmitter.reset();  // stops its worker; unsent bytes are discarded
+    std::uint64_t undelivered = 0;
+    if (channel.transmitter) {
+        channel.transmitter->stop();  // unsent bytes are discarded
+        undelivered = channel.enqueued - channel.transmitter->written();
+        channel.transmitter.reset();
+    }
+    channel.enqueued = 0;
+    channel.hungUpThread.store(0);
     if (channel.port) {
         channel.port->purge();
         channel.port.reset();
@@ -171,7 +221,7 @@ std::int32_t Engine::ClosePort(PortChannel& channel) {
     channel.wantsRoom.store(false);
     // Bytes not yet shown are discarded; no thread can store into the ring now.
     RingReset(channel.ring, kRingCapacity);
-    return kStatusOk;
+    return undelivered;
 }
 
 bool Engine::IsCurrentReceiveThread(std::uint64_t threadId) const {

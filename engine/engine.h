@@ -10,12 +10,22 @@
 // thread never waits for the UI thread (it posts notices and appends status
 // text without waiting). The pump may be held by the display's backlog bound
 // (DisplayQueue::append); a front end closes its DisplayQueue before
-// ShutdownEngine so that joining the pump never waits on the UI thread.
+// ShutdownEngine so that joining the pump never waits on the UI thread, and
+// CloseAllPorts, which waits for the chunk the pump holds, first lifts that
+// bound through WindowLink::setAppendsUnbounded.
+// A receive thread wakes the pump itself (SignalPump) before it posts the
+// data-ready notice, so the relay never waits for the UI thread. The pump
+// alone ends a session on a hang-up: it shows, relays and captures what the
+// ring holds, then appends the disconnect line and posts the notice.
+// An allocation failure on the pump or a receive thread never escapes the
+// thread: the session shows "Out of memory: session closed" and posts a
+// receive-exit notice with outOfMemory set, and the window closes it.
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
@@ -39,6 +49,7 @@ inline constexpr int kReceiveWaitMs = 500;
 struct EngineOptions {
     platform::MillisClock clock;             // steady milliseconds; defaults to the steady clock
     std::size_t relayQueueLimit = 1u << 20;  // a relay waits while the far port holds this much unsent
+    std::int64_t closeDrainMs = 200;         // how long a close lets the transmit queues drain (by `clock`)
 };
 
 class Engine {
@@ -57,6 +68,12 @@ public:
 
     // Status 0 opened, 1 failed, 2 engine not ready.
     std::int32_t OpenSession(const SessionConfig& config);
+    // Closes the session: nothing more is taken from the rings, the chunk the
+    // pump holds is shown, the transmit queues get up to closeDrainMs to drain
+    // (none towards a far end that hung up), the channels close, and for each
+    // port whose transmitter kept bytes it never wrote (relayed and sent
+    // alike) "\r\n*** COMn: N bytes not delivered ***\r\n" is appended.
+    // The caller's "Port is OFF" then comes after all of the session's text.
     std::int32_t CloseAllPorts();
     // Status lines ("\r\n*** COMn: ... ***\r\n") for settings the last
     // OpenSession could not apply exactly; shown after "Port is ON".
@@ -68,6 +85,9 @@ public:
     // Starts the TrafficPump thread (once, at the main window's initialisation).
     void StartPump();
     void SignalPump();
+    // While held, the pump takes nothing: the rings fill, then the kernel's
+    // queues (nothing is lost). For tests that need bytes to stay in a ring.
+    void HoldPump(bool hold);
 
     // Queues bytes for the channel's port; never blocks. False when the side
     // has no open port or the port failed.
@@ -96,18 +116,26 @@ private:
     std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
                           std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
                           std::uint8_t flow);
-    std::int32_t ClosePort(PortChannel& channel);
+    // Returns the bytes given to the port's transmitter that it never wrote.
+    std::uint64_t ClosePort(PortChannel& channel);
+    void drainTransmitters(const std::array<bool, 2>& closing);
     std::int32_t openSide(int side, const PortSettings& settings);
     void ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint64_t threadId);
     void TrafficPump(std::stop_token stop);
     bool relayBlocked(int fromSide) const;
     bool takeable(int side) const;
+    bool hangUpDue(int side) const;
+    // An allocation failed on a worker thread of the session (the pump or
+    // the receive thread `threadId` of `side`).
+    void SessionOutOfMemory(int side, std::uint64_t threadId) noexcept;
+    void finishHangUp(int side);
     void takeChunk(int side, std::int64_t& last, std::span<std::uint8_t, kChunkSize> chunk);
     std::string describeWriteFailure(int side);
 
     const platform::PortMap& ports_;
     platform::MillisClock clock_;
     std::size_t relayQueueLimit_;
+    std::int64_t closeDrainMs_;
     std::atomic<bool> ready_{false};
     WindowLink* link_ = nullptr;
     TrafficPresenter* presenter_ = nullptr;
@@ -116,6 +144,9 @@ private:
     std::atomic<std::uint64_t> nextThreadId_{1};
     std::vector<std::string> openNotes_;
     std::vector<std::string> openErrors_;
+    std::atomic<bool> pumpHeld_{false};
+    std::atomic<bool> outOfMemory_{false};  // the session ran out of memory; reset by OpenSession
+    std::mutex chunkMutex_;                 // held by the pump while it handles one chunk or a hang-up
     platform::Event pumpEvent_{platform::Event::Reset::Manual};
     std::jthread pump_;
 };

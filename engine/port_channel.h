@@ -10,6 +10,12 @@
 //  - The ring's write index is advanced by the receive thread only; its read
 //    index by the pump only, under `mutex` (ClosePort empties the ring under
 //    the same lock, after the receive thread has been joined).
+//  - A hang-up is finished by the pump, not by the receive thread: the
+//    thread stores its id in `hungUpThread` after its last store into the
+//    ring and ends; the pump, once it has shown, relayed and captured the
+//    whole ring, appends "COMn disconnected" and posts the receive-exit
+//    notice, under `mutex`, so nothing of the session comes after them and a
+//    close in between (which clears `hungUpThread`) suppresses both.
 
 #include <atomic>
 #include <cstdint>
@@ -43,6 +49,15 @@ struct PortChannel {
     std::unique_ptr<platform::Transmitter> transmitter;
     int portNumber = 0;
     std::atomic<bool> wantsRoom{false};
+    // Bytes the receive thread has read from the port since the open.
+    std::atomic<std::uint64_t> received{0};
+    // The id of a receive thread that ended on a hang-up and whose ending
+    // the pump has not finished yet; 0 otherwise.
+    std::atomic<std::uint64_t> hungUpThread{0};
+    // The far end hung up during this open (no transmit drain on close).
+    std::atomic<bool> farHungUp{false};
+    // Bytes given to the transmitter since the open (under `mutex`).
+    std::uint64_t enqueued = 0;
     mutable std::mutex mutex;  // locked by const looks too (the pump's relay check)
 };
 

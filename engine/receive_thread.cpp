@@ -2,6 +2,7 @@
 // the ring's free room, stores them and announces a ring that went from empty
 // to non-empty. A full ring stops the reading (the bytes wait in the kernel)
 // until the pump has taken some and wakes the thread; nothing is dropped.
+// On a hang-up the thread hands the session's ending to the pump.
 
 #include <algorithm>
 #include <array>
@@ -39,8 +40,14 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
             const std::uint32_t storeStart = channel.ring.writeIndex.load();
             const bool wasEmpty = RingEmpty(channel.ring);
             RingStore(channel.ring, buffer.data(), static_cast<std::uint32_t>(outcome.count));
+            channel.received.fetch_add(outcome.count);
             const bool emptiedMeanwhile = channel.ring.readIndex.load() == storeStart;
-            if (wasEmpty || emptiedMeanwhile) owner->postDataReady(side);
+            if (wasEmpty || emptiedMeanwhile) {
+                // The engine wakes its own pump; the window's notice is only
+                // news for the window, so a busy UI thread never holds the relay.
+                SignalPump();
+                owner->postDataReady(side);
+            }
         }
         return !outcome.hungUp;
     };
@@ -76,8 +83,15 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
         }
     }
 
-    if (hungUp) owner->appendStatusText(text::disconnected(portNumber));
-    owner->postReceiveExit(ReceiveExitNotice{threadId, side, portNumber, hungUp});
+    if (hungUp) {
+        // The pump shows what is still in the ring first, then the
+        // disconnect line and the notice (see port_channel.h).
+        channel.farHungUp.store(true);
+        channel.hungUpThread.store(threadId);
+        SignalPump();
+        return;
+    }
+    owner->postReceiveExit(ReceiveExitNotice{threadId, side, portNumber, false});
 }
 
 }  // namespace ostrel::engine

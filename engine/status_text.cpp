@@ -15,6 +15,10 @@ std::string disconnected(int portNumber) {
     return statusLine(platform::comName(portNumber) + " disconnected");
 }
 
+std::string notDelivered(int portNumber, std::uint64_t count) {
+    return statusLine(platform::comName(portNumber) + ": " + std::to_string(count) + " bytes not delivered");
+}
+
 std::string settingNote(int portNumber, std::string_view what) {
     return statusLine(platform::comName(portNumber) + ": " + std::string(what));
 }

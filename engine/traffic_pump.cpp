@@ -3,6 +3,7 @@
 // presenter. Also the two write operations and the pump's wake-up.
 
 #include <array>
+#include <new>
 
 #include "engine/engine.h"
 #include "engine/status_text.h"
@@ -28,21 +29,39 @@ void Engine::SignalPump() {
     pumpEvent_.set();
 }
 
+void Engine::HoldPump(bool hold) {
+    pumpHeld_.store(hold);
+    if (!hold) SignalPump();
+}
+
 void Engine::TrafficPump(std::stop_token stop) {
     int current = kDteSide;
     std::array<std::uint8_t, kChunkSize> chunk;
     std::array<std::int64_t, 2> lastTake{};  // per side: when the pump last took from its ring
+    const auto anyWork = [this] {
+        return takeable(kDteSide) || takeable(kDceSide) || hangUpDue(kDteSide) || hangUpDue(kDceSide);
+    };
     while (!stop.stop_requested()) {
         pumpEvent_.wait(stop);
         if (stop.stop_requested()) break;
         while (!stop.stop_requested()) {
-            if (!takeable(kDteSide) && !takeable(kDceSide)) {
+            if (!anyWork()) {
                 // The event is reset before the final look at both rings, so a
                 // signal that comes after this look wakes the pump again.
                 pumpEvent_.reset();
-                if (!takeable(kDteSide) && !takeable(kDceSide)) break;
+                if (!anyWork()) break;
             }
-            if (takeable(current)) takeChunk(current, lastTake[current], chunk);
+            try {
+                // CloseAllPorts waits on this lock for a chunk in flight.
+                std::lock_guard busy(chunkMutex_);
+                if (takeable(current)) takeChunk(current, lastTake[current], chunk);
+                if (hangUpDue(current)) finishHangUp(current);
+            } catch (const std::bad_alloc&) {
+                // The notice names a thread of the session, from either side.
+                std::uint64_t threadId = channels_[current].receiveThreadId.load();
+                if (threadId == 0) threadId = channels_[1 - current].receiveThreadId.load();
+                SessionOutOfMemory(current, threadId);
+            }
             // With both channels open the sides alternate after every pass,
             // so one busy side cannot hold the other back.
             const int other = 1 - current;
@@ -53,7 +72,44 @@ void Engine::TrafficPump(std::stop_token stop) {
 
 bool Engine::takeable(int side) const {
     const PortChannel& channel = channels_[side];
-    return channel.open.load() && !RingEmpty(channel.ring) && !relayBlocked(side);
+    return !pumpHeld_.load() && !outOfMemory_.load() && channel.open.load() && !RingEmpty(channel.ring) &&
+           !relayBlocked(side);
+}
+
+bool Engine::hangUpDue(int side) const {
+    const PortChannel& channel = channels_[side];
+    return channel.hungUpThread.load() != 0 && channel.open.load() && RingEmpty(channel.ring);
+}
+
+void Engine::finishHangUp(int side) {
+    PortChannel& channel = channels_[side];
+    // Under the channel's lock: a close that comes first clears hungUpThread,
+    // and one that comes after finds the disconnect line already in place.
+    // Both calls below never wait.
+    std::lock_guard lock(channel.mutex);
+    if (!channel.open.load() || !RingEmpty(channel.ring)) return;
+    const std::uint64_t threadId = channel.hungUpThread.exchange(0);
+    if (threadId == 0) return;
+    link_->appendStatusText(text::disconnected(channel.portNumber));
+    channel.owner->postReceiveExit(ReceiveExitNotice{threadId, side, channel.portNumber, true});
+}
+
+void Engine::SessionOutOfMemory(int side, std::uint64_t threadId) noexcept {
+    // Once per session: the pump stops taking, the line is shown and the
+    // window is asked to close the session. Each step may fail again for want
+    // of memory; what cannot be done is skipped, and nothing is thrown.
+    if (outOfMemory_.exchange(true)) return;
+    const PortChannel& channel = channels_[side];
+    try {
+        link_->appendStatusText(text::kOutOfMemory);
+    } catch (const std::bad_alloc&) {
+    }
+    try {
+        if (channel.owner != nullptr)
+            channel.owner->postReceiveExit(
+                ReceiveExitNotice{threadId, side, channel.portNumber, false, true});
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 bool Engine::relayBlocked(int fromSide) const {
@@ -109,7 +165,9 @@ bool Engine::WritePort(int side, std::span<const std::uint8_t> bytes) {
     PortChannel& channel = channels_[side];
     std::lock_guard lock(channel.mutex);
     if (!channel.open.load() || !channel.transmitter) return false;
-    return channel.transmitter->enqueue(bytes);
+    if (!channel.transmitter->enqueue(bytes)) return false;
+    channel.enqueued += bytes.size();
+    return true;
 }
 
 std::size_t Engine::QueuedBytes(int side) const {

@@ -28,6 +28,9 @@ struct ReceiveExitNotice {
     int side = 0;
     int portNumber = 0;
     bool hungUp = false;
+    // The session could not go on because memory ran out ("Out of memory:
+    // session closed" is shown); the window closes it as Close COM does.
+    bool outOfMemory = false;
 };
 
 class WindowLink : public TextSink {
@@ -37,8 +40,9 @@ public:
     virtual DisplayFormat displayFormat() const = 0;
     virtual SendTarget sendTarget() const = 0;
 
-    // The data-ready notice: a receive ring went from empty to non-empty. The
-    // main window answers it with Engine::SignalPump(). Called on a receive thread.
+    // The data-ready notice: a receive ring went from empty to non-empty.
+    // Called on a receive thread, after the engine has already woken its own
+    // pump: the relay never waits for the thread that handles this notice.
     virtual void postDataReady(int side) = 0;
     // The receive-exit notice, posted by a receive thread as it ends. The
     // main window closes the session on it only when
@@ -46,6 +50,11 @@ public:
     virtual void postReceiveExit(const ReceiveExitNotice& notice) = 0;
     // Appends that must never wait (status lines from receive threads).
     virtual void appendStatusText(std::string_view text) { appendText(text); }
+    // While set, appendText() must not wait at the display's bound. The
+    // engine sets it on the UI thread while a close waits for the pump to
+    // finish the chunk it holds, so that this wait never needs the UI thread.
+    // A link whose appends never wait may ignore it.
+    virtual void setAppendsUnbounded(bool /*unbounded*/) {}
 };
 
 // Turns traffic into window text; the presentation layer implements it.

@@ -217,7 +217,7 @@ private:
                     if (const auto* exit = std::get_if<engine::ReceiveExitNotice>(&notice)) {
                         // A late notice from a session closed before is not ours to act on.
                         if (!engine_.IsCurrentReceiveThread(exit->threadId)) continue;
-                        return kExitHangUp;
+                        return exit->outOfMemory ? kExitOpenFailed : kExitHangUp;
                     }
                     if (std::holds_alternative<OutputFailed>(notice)) return kExitOk;  // finish() reports it
                 }
@@ -290,7 +290,9 @@ private:
         // Closed first, so that the pump never waits at the display's bound
         // while ShutdownEngine joins it; the text queued so far is still written.
         display_.close();
+        capture_.ReleaseWaits();  // nor at the capture's bound
         engine_.ShutdownEngine();
+        capture_.Close(window_);  // its lines, if any, still reach the output
         drainOutput();
         if (const std::uint64_t dropped = writer_.dropped(); dropped > 0)
             error(std::to_string(dropped) + " bytes of traffic text not written: standard output blocked");

@@ -46,6 +46,7 @@ public:
 
     void appendText(std::string_view text) override { display_.append(text); }
     void appendStatusText(std::string_view text) override { display_.appendUnbounded(text); }
+    void setAppendsUnbounded(bool unbounded) override { display_.setUnbounded(unbounded); }
 
     // Wakes the pump straight from the receive thread rather than through the
     // front-end thread: SignalPump is thread-safe, and a front end that is

@@ -6,11 +6,13 @@
 
 #include <cerrno>
 #include <csignal>
+#include <new>
 
 namespace ostrel::headless {
 namespace {
 
 constexpr std::size_t kWriteBatch = 256 * 1024;
+constexpr std::size_t kSmallBatch = 512;
 
 // Sent to the writer thread alone by abandon(). Its handler does nothing: it
 // is there so that the signal breaks off a blocking write (no SA_RESTART)
@@ -101,14 +103,21 @@ bool OutputWriter::writeAll(const std::string& text) {
             pollfd out{fd_, POLLOUT, 0};
             (void)::poll(&out, 1, 1000);
         } else {
-            int error = n < 0 ? errno : EIO;
-            int expected = 0;
-            failure_.compare_exchange_strong(expected, error);
-            if (onFailure_) onFailure_(error);
+            fail(n < 0 ? errno : EIO);
             return false;
         }
     }
     return true;
+}
+
+void OutputWriter::fail(int error) {
+    int expected = 0;
+    if (!failure_.compare_exchange_strong(expected, error)) return;
+    try {
+        if (onFailure_) onFailure_(error);
+    } catch (const std::bad_alloc&) {
+        // The front end finds failure() set when the run ends.
+    }
 }
 
 void OutputWriter::run(std::stop_token stop) {
@@ -117,6 +126,7 @@ void OutputWriter::run(std::stop_token stop) {
     sigemptyset(&interrupt);
     sigaddset(&interrupt, interruptSignal());
     pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    std::size_t batch = kWriteBatch;
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -125,7 +135,18 @@ void OutputWriter::run(std::stop_token stop) {
         }
         // Take everything there is, also text queued without a notify
         // (a notify comes only when the queue was empty).
-        for (std::string text = queue_.take(kWriteBatch); !text.empty(); text = queue_.take(kWriteBatch)) {
+        for (;;) {
+            std::string text;
+            try {
+                text = queue_.take(batch);
+            } catch (const std::bad_alloc&) {
+                // Out of memory: reported as a failed output (which ends the
+                // run); the rest is taken in small pieces and dropped.
+                fail(ENOMEM);
+                batch = kSmallBatch;
+                continue;
+            }
+            if (text.empty()) break;
             if (failure_.load() == 0 && !abandoned_.load())
                 writeAll(filter_ ? filter_(text) : std::move(text));
             else if (abandoned_.load())

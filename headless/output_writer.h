@@ -4,7 +4,8 @@
 // the queue's backlog is under its bound. Writes handle partial writes, EINTR
 // and a non-blocking fd (EAGAIN waits for POLLOUT). A failing write (a closed
 // pipe, a full disk) is recorded once, the rest of the text is discarded, and
-// `onFailure` is called on the writer thread.
+// `onFailure` is called on the writer thread. Running out of memory counts
+// as a failed write (ENOMEM).
 //
 // A reader that stops reading (a paused pager, a stopped process) would hold
 // a blocking write for ever: abandon() drops what is not written yet and
@@ -51,6 +52,8 @@ private:
     void wake();
     bool writeAll(const std::string& text);
     void join();
+    // Records the first failure and reports it through onFailure.
+    void fail(int error);
 
     engine::DisplayQueue& queue_;
     const int fd_;

@@ -21,6 +21,11 @@ Transmitter::Transmitter(int fd, std::size_t lowWater, std::function<void()> onL
       worker_([this](std::stop_token stop) { run(stop); }) {}
 
 Transmitter::~Transmitter() {
+    stop();
+}
+
+void Transmitter::stop() {
+    if (!worker_.joinable()) return;
     worker_.request_stop();  // wakes the condition-variable wait
     wake_.signal();          // wakes a poll() for POLLOUT
     worker_.join();

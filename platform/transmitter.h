@@ -31,7 +31,7 @@ public:
     // (so that a producer waiting for room looks again and sees failed()).
     // It is called without any lock of the Transmitter held.
     Transmitter(int fd, std::size_t lowWater = 64 * 1024, std::function<void()> onLowWater = {});
-    ~Transmitter();
+    ~Transmitter();  // stop()
     Transmitter(const Transmitter&) = delete;
     Transmitter& operator=(const Transmitter&) = delete;
 
@@ -39,6 +39,9 @@ public:
     bool enqueue(std::span<const std::uint8_t> bytes);
     std::size_t queued() const { return queued_.load(std::memory_order_acquire); }
     bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // Stops and joins the worker; what is still queued stays unwritten.
+    // written() is final afterwards. Idempotent.
+    void stop();
     // Total bytes the port accepted so far.
     std::uint64_t written() const { return written_.load(std::memory_order_acquire); }
 

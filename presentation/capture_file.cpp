@@ -1,5 +1,5 @@
-// The capture file: opened, locked and emptied at start, written under the
-// same lock that stop takes, closed at stop.
+// The capture file: opened, locked and emptied at start; its bytes queued for
+// the writer thread; ended by Stop, by program end or by a failed write.
 
 #include "presentation/capture_file.h"
 
@@ -11,7 +11,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 
 #include "engine/status_text.h"
 
@@ -19,20 +18,24 @@ namespace ostrel::presentation {
 
 namespace {
 
+// Stands for "another program holds a lock on the file"; no system call
+// returns it, so an EAGAIN from elsewhere is never read as a lock.
+constexpr int kLockedElsewhere = -1;
+
 // The reason a capture file could not be opened or written, in words for a
 // file (the platform's own words speak of ports).
 std::string fileProblem(const std::string& name, int code) {
     std::string words;
     switch (code) {
+        case kLockedElsewhere:
+            words = "locked by another program";
+            break;
         case ENOENT:
             words = "no such file or folder";
             break;
         case EACCES:
         case EPERM:
             words = "permission denied";
-            break;
-        case EWOULDBLOCK:
-            words = "locked by another program";
             break;
         case ENXIO:
             words = "no program reads this pipe";
@@ -49,49 +52,61 @@ std::string fileProblem(const std::string& name, int code) {
     return name + ": " + words;
 }
 
-// Opens `name` for writing, holds it with an exclusive flock and empties it.
-// The lock is taken before the file is emptied, so a file that another
-// program holds locked keeps its content. O_NONBLOCK keeps a FIFO without a
-// reader from hanging the open; it changes nothing for regular files.
-// Returns the errno of the step that failed, or 0.
+// Takes a write lock on the whole of a regular file as an open file
+// description lock. It conflicts with POSIX (fcntl, lockf) and open file
+// description locks that any other process holds.
+int lockRecords(int fd) {
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    whole.l_start = 0;
+    whole.l_len = 0;  // to the end, however the file grows
+    if (::fcntl(fd, F_OFD_SETLK, &whole) == 0) return 0;
+    return errno == EAGAIN || errno == EACCES ? kLockedElsewhere : errno;
+}
+
+// Opens `name` for writing without emptying it, holds it with an exclusive
+// flock (and a record lock when it is a regular file), and only then empties
+// it, so a file that another program holds locked keeps its content.
+// O_NONBLOCK keeps a FIFO without a reader from hanging the open (ENXIO); the
+// writer thread waits for room instead of failing. Returns the error of the
+// step that failed, or 0.
 int openLocked(const std::string& name, platform::UniqueFd& out) {
     platform::UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
     if (!fd.valid()) return errno;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? kLockedElsewhere : errno;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return errno;
     // Devices and FIFOs have nothing to empty (and refuse ftruncate).
-    if (S_ISREG(info.st_mode) && ::ftruncate(fd.get(), 0) != 0) return errno;
+    if (S_ISREG(info.st_mode)) {
+        if (const int error = lockRecords(fd.get()); error != 0) return error;
+        if (::ftruncate(fd.get(), 0) != 0) return errno;
+    }
     out = std::move(fd);
     return 0;
 }
 
-// Writes all of `bytes`; retries interrupted and partial writes. Returns the
-// errno of the failure, or 0. A write that takes nothing counts as ENOSPC.
-int writeAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (n == 0) return ENOSPC;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return 0;
+std::string failureLine(const std::string& reason, std::uint64_t written) {
+    return engine::text::statusLine("Capture write failed: " + reason + "; " + std::to_string(written) +
+                                    " bytes in the file");
 }
 
 }  // namespace
 
-CaptureFile::~CaptureFile() = default;
+CaptureFile::CaptureFile(CaptureLimits limits) : limits_(limits) {}
 
-bool CaptureFile::Start(const std::string& fileName, engine::TextSink& sink, std::string* problem) {
+CaptureFile::~CaptureFile() {
+    end(nullptr, limits_.shutdown, false);
+}
+
+bool CaptureFile::Start(const std::string& fileName, engine::WindowLink& window, std::string* problem) {
     if (fileName.empty()) return false;
-    if (active()) Stop(sink);
+    if (active()) Stop(window);
+    end(nullptr, std::chrono::milliseconds(0), false);  // joins a writer that a failure ended
 
-    sink.appendText(kCapturingToFile);
-    sink.appendText(fileName);
-    sink.appendText("\r\n");
+    window.appendStatusText(kCapturingToFile);
+    window.appendStatusText(fileName);
+    window.appendStatusText("\r\n");
 
     platform::UniqueFd opened;
     if (const int error = openLocked(fileName, opened); error != 0) {
@@ -100,30 +115,100 @@ bool CaptureFile::Start(const std::string& fileName, engine::TextSink& sink, std
             fileName_ = fileName;
         }
         const std::string reason = fileProblem(fileName, error);
-        sink.appendText(kFileInUse);
-        sink.appendText(engine::text::statusLine(reason));
+        window.appendStatusText(kFileInUse);
+        window.appendStatusText(engine::text::statusLine(reason));
         if (problem) *problem = reason;
         return false;
     }
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
-        file_ = std::move(opened);
+        generation = ++generation_;
+    }
+    auto writer = std::make_shared<CaptureWriter>(
+        std::move(opened),
+        [this, generation](int error, std::uint64_t written) { writeFailed(generation, error, written); },
+        limits_.queueBound);
+    {
+        std::lock_guard lock(mutex_);
+        if (released_) writer->release();
+        writer_ = std::move(writer);
+        window_ = &window;
+        owner_ = std::this_thread::get_id();
         fileName_ = fileName;
-        writeFailureShown_ = false;
         active_ = true;
     }
-    sink.appendText(kCapturingData);
+    window.appendStatusText(kCapturingData);
     return true;
 }
 
-void CaptureFile::Stop(engine::TextSink& sink) {
+void CaptureFile::Stop(engine::WindowLink& window) {
+    end(&window, std::nullopt, true);
+}
+
+void CaptureFile::Close(engine::WindowLink& window) {
+    end(&window, limits_.shutdown, false);
+}
+
+void CaptureFile::end(engine::WindowLink* window, std::optional<std::chrono::milliseconds> totalLimit,
+                      bool alwaysShowEnd) {
+    std::shared_ptr<CaptureWriter> writer;
+    bool wasActive = false;
+    std::string name;
     {
         std::lock_guard lock(mutex_);
-        if (!active_) return;
+        wasActive = active_;
         active_ = false;
-        file_.reset();  // a write that began before this lock has finished
+        writer = std::move(writer_);
+        name = fileName_;
     }
-    sink.appendText(kCaptureEnded);
+    if (!writer) return;
+    // Never under mutex_: the writer thread may be reporting a failure, which takes it.
+    const CaptureWriter::Ending ending = writer->finish(limits_.stall, totalLimit);
+    if (!wasActive || window == nullptr) return;
+    std::optional<std::string> trouble;
+    if (ending.error != 0) {
+        trouble = failureLine(fileProblem(name, ending.error), ending.written);
+    } else if (ending.unwritten != 0) {
+        trouble = failureLine(
+            name + ": " + std::to_string(ending.unwritten) + " bytes not written, the reader took too long",
+            ending.written);
+    }
+    if (trouble) window->appendStatusText(*trouble);
+    if (trouble || alwaysShowEnd) window->appendStatusText(kCaptureEnded);
+}
+
+void CaptureFile::writeFailed(std::uint64_t generation, int error, std::uint64_t written) {
+    engine::WindowLink* window = nullptr;
+    std::function<void()> notify;
+    std::string name;
+    {
+        std::lock_guard lock(mutex_);
+        // A capture that Stop or Close is ending reports the failure there.
+        if (!active_ || generation != generation_) return;
+        active_ = false;  // the writer itself is joined by the next Start, Stop or Close
+        window = window_;
+        notify = endedNotify_;
+        name = fileName_;
+    }
+    window->appendStatusText(failureLine(fileProblem(name, error), written));
+    window->appendStatusText(kCaptureEnded);
+    if (notify) notify();
+}
+
+void CaptureFile::ReleaseWaits() {
+    std::shared_ptr<CaptureWriter> writer;
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        writer = writer_;
+    }
+    if (writer) writer->release();
+}
+
+void CaptureFile::setEndedNotify(std::function<void()> notify) {
+    std::lock_guard lock(mutex_);
+    endedNotify_ = std::move(notify);
 }
 
 bool CaptureFile::active() const {
@@ -136,21 +221,16 @@ std::string CaptureFile::fileName() const {
     return fileName_;
 }
 
-bool CaptureFile::Write(std::span<const std::uint8_t> bytes, engine::TextSink& sink) {
-    std::optional<std::string> failureLine;
+bool CaptureFile::Write(std::span<const std::uint8_t> bytes) {
+    std::shared_ptr<CaptureWriter> writer;
+    bool mayWait = false;
     {
         std::lock_guard lock(mutex_);
         if (!active_) return false;
-        const int error = writeAll(file_.get(), bytes);
-        if (error == 0) return true;
-        if (!writeFailureShown_) {
-            writeFailureShown_ = true;
-            failureLine = engine::text::statusLine("Capture write failed: " + fileProblem(fileName_, error));
-        }
+        writer = writer_;
+        mayWait = !released_ && std::this_thread::get_id() != owner_;
     }
-    // The capture goes on; the operator hears of the failure once.
-    if (failureLine) sink.appendText(*failureLine);
-    return false;
+    return writer->push(bytes, mayWait);
 }
 
 }  // namespace ostrel::presentation

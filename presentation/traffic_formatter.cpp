@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "engine/session_types.h"
-#include "engine/string_sink.h"
 #include "presentation/capture_file.h"
 
 namespace ostrel::presentation {
@@ -40,11 +39,9 @@ void TrafficFormatter::ShowTraffic(engine::TextSink& sink, const std::uint8_t* b
     // A long chunk in HEX is not shown while a capture runs.
     const bool suppressed = format == engine::kDisplayHex && count > kSuppressThreshold && capture_.active();
 
-    // The file gets the bytes before the window shows them, so text that is
-    // visible is always in the file already. A capture status line (a failed
-    // write) follows the chunk's text rather than splitting the line.
-    engine::StringSink captureStatus;
-    capture_.Write(chunk, captureStatus);
+    // The file's queue gets the bytes before the window shows them. A failed
+    // write is reported by the capture itself, as a status line.
+    capture_.Write(chunk);
     if (suppressed) {
         sink.appendText(kSuppressingDisplay);
     } else if (format == engine::kDisplayHex) {
@@ -52,7 +49,6 @@ void TrafficFormatter::ShowTraffic(engine::TextSink& sink, const std::uint8_t* b
     } else if (format == engine::kDisplayAscii) {
         sink.appendText(FormatAscii(chunk));
     }
-    if (!captureStatus.empty()) sink.appendText(captureStatus.text());
 }
 
 }  // namespace ostrel::presentation

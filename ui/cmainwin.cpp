@@ -27,6 +27,11 @@ Cmainwin::Cmainwin(engine::Engine& engine)
       formatter_(*this, state_.capture),
       commands_(state_, controls_, engine_, *this, formatter_) {
     displayQueue_.setNotify([this] { scheduleDrain(); });
+    // A capture that a failed write ended puts the button back to "Capture".
+    state_.capture.setEndedNotify([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { commands_.CaptureEnded(); }, Qt::QueuedConnection);
+    });
     engine_.InitEngine(*this, formatter_);
 }
 
@@ -34,7 +39,11 @@ Cmainwin::~Cmainwin() {
     // Release a pump that waits for room in the display queue, then stop and
     // join every worker while everything they use still exists.
     displayQueue_.close();
+    state_.capture.ReleaseWaits();
     engine_.ShutdownEngine();
+    // The capture's writer is joined here, so it never posts to a window in destruction.
+    state_.capture.setEndedNotify({});
+    state_.capture.Close(*this);
     modeWindowOwner_.reset();
     aboutWindowOwner_.reset();
 }
@@ -94,6 +103,10 @@ void Cmainwin::appendText(std::string_view text) {
 
 void Cmainwin::appendStatusText(std::string_view text) {
     displayQueue_.appendUnbounded(text);
+}
+
+void Cmainwin::setAppendsUnbounded(bool unbounded) {
+    displayQueue_.setUnbounded(unbounded);
 }
 
 void Cmainwin::scheduleDrain() {

@@ -66,6 +66,7 @@ public:
     void postReceiveExit(const engine::ReceiveExitNotice& notice) override;
     void appendText(std::string_view text) override;
     void appendStatusText(std::string_view text) override;
+    void setAppendsUnbounded(bool unbounded) override;
 
     // --- Handlers (GUI thread) ----------------------------------------------
     void OnInitDialog();

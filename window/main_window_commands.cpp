@@ -158,9 +158,9 @@ void MainWindowCommands::CloseCom() {
 
 bool MainWindowCommands::ReceiveExit(const engine::ReceiveExitNotice& notice) {
     if (!engine_.IsCurrentReceiveThread(notice.threadId)) return false;
-    if (notice.hungUp) {
-        // The receive thread has shown "COMn disconnected"; the session ends
-        // as Close COM ends it, so the settings are free again.
+    if (notice.hungUp || notice.outOfMemory) {
+        // The engine has shown "COMn disconnected" or "Out of memory"; the
+        // session ends as Close COM ends it, so the settings are free again.
         CloseCom();
         return true;
     }
@@ -211,6 +211,11 @@ void MainWindowCommands::Capture(const std::function<std::string()>& askFileName
     if (name.empty()) return;  // cancelled: nothing shown, nothing changed
     if (state_.capture.Start(name, window_))
         controls_.apply(ControlOp::caption(id::kCapture, std::string(kStopCaptureCaption)));
+}
+
+void MainWindowCommands::CaptureEnded() {
+    if (!state_.capture.active())
+        controls_.apply(ControlOp::caption(id::kCapture, std::string(kCaptureCaption)));
 }
 
 void MainWindowCommands::Send(std::string_view text) {

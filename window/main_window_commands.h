@@ -58,8 +58,9 @@ public:
 
     // The receive-exit notice. A notice from a thread that is not the current
     // session's (it ended with an earlier session) changes nothing. From the
-    // current session: a hang-up closes the session as Close COM does; any
-    // other ending closes the channels and sets the caption "Open COM".
+    // current session: a hang-up or a lack of memory closes the session as
+    // Close COM does; any other ending closes the channels and sets the
+    // caption "Open COM".
     // Returns true when the notice was acted on.
     bool ReceiveExit(const engine::ReceiveExitNotice& notice);
 
@@ -79,6 +80,9 @@ public:
     // Button 219. `askFileName` shows the save dialog and returns the chosen
     // name, or an empty text when the operator cancelled.
     void Capture(const std::function<std::string()>& askFileName);
+    // The capture ended by itself (a failed write): the button reads "Capture"
+    // again, and the next press starts a new capture.
+    void CaptureEnded();
 
     // Button 212 with the send box's text (Latin-1, line breaks as CR LF).
     void Send(std::string_view text);

@@ -112,8 +112,14 @@ public:
 
     void postDataReady(int side) override {
         locked([&] { dataReady_.push_back(side); });
+        if (onDataReady_) {
+            onDataReady_(side);
+            return;
+        }
         if (!deferred_.load() && engine_ != nullptr) engine_->SignalPump();
     }
+    // Replaces the link's answer to a data-ready notice (set before opening).
+    void setDataReadyHandler(std::function<void(int side)> handler) { onDataReady_ = std::move(handler); }
     void postReceiveExit(const ReceiveExitNotice& notice) override {
         locked([&] { notices_.push_back(notice); });
     }
@@ -146,10 +152,11 @@ public:
         });
     }
 
-    // While deferred, data-ready notices are counted but do not wake the pump.
+    // While deferred, the pump is held: data-ready notices are counted and
+    // the bytes stay in the rings.
     void deferPump(bool defer) {
         deferred_.store(defer);
-        if (!defer && engine_ != nullptr) engine_->SignalPump();
+        if (engine_ != nullptr) engine_->HoldPump(defer);
     }
     void recordLocked(ShownEntry entry) {
         if (entry.kind == ShownEntry::Chunk) chunkBytes_ += entry.data.size();
@@ -178,6 +185,7 @@ public:
 
 private:
     Engine* engine_ = nullptr;
+    std::function<void(int)> onDataReady_;
     std::atomic<OperatingMode> mode_{kDteEmulation};
     std::atomic<DisplayFormat> format_{kDisplayHex};
     std::atomic<SendTarget> target_{kToDte};

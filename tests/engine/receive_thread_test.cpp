@@ -85,6 +85,32 @@ TEST_F(ReceiveThreads, ClosingEndsEachThreadWithOneNoticeThatIsNotCurrentAfterAR
     EXPECT_TRUE(waitForChunkBytes(10));
 }
 
+TEST_F(ReceiveThreads, EverythingReadBeforeAHangUpIsShownBeforeTheDisconnectLine) {
+    // A slow display: the hang-up comes while the pump is still showing.
+    presenter.setShowHook([](std::string_view) { std::this_thread::sleep_for(20ms); });
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    const Bytes data = randomBytes(4000, 5);
+    ASSERT_TRUE(far[0]->write(data));
+    // Hangs up as soon as the receive thread has read something.
+    ASSERT_TRUE(waitUntil([&] { return engine->channel(kDteSide).received.load() > 0; }));
+    far[0]->hangUp();
+    ASSERT_TRUE(waitUntil([&] { return !link.exitNotices().empty(); }));
+    EXPECT_TRUE(link.exitNotices().front().hungUp);
+
+    // What the kernel discarded at the hang-up never reached the engine; all
+    // that the receive thread read is shown, in order, before the line.
+    const std::uint64_t read = engine->channel(kDteSide).received.load();
+    const auto entries = link.entries();
+    const std::string shown = bytesUnder(entries, text::kFromDceMarker);
+    EXPECT_EQ(shown.size(), read);
+    EXPECT_TRUE(shown ==
+                std::string(data.begin(), data.begin() + std::min<std::uint64_t>(read, data.size())));
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back().kind, ShownEntry::Status);
+    EXPECT_EQ(entries.back().data, "\r\n*** COM1 disconnected ***\r\n");
+    EXPECT_EQ(link.statusText(), "\r\n*** COM1 disconnected ***\r\n");
+}
+
 TEST_F(ReceiveThreads, HangUpEndsTheThreadAtOnceWithoutSpinning) {
     ASSERT_EQ(open(kDteEmulation), kStatusOk);
     const auto id = engine->channel(kDteSide).receiveThreadId.load();

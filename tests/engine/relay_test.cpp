@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "engine/engine.h"
@@ -59,6 +63,58 @@ TEST_F(Relay, TenMiBAreRelayedWhileTheDisplayTakesNothing) {
     EXPECT_TRUE(arrived == data) << arrived.size() << " of " << kSize << " bytes relayed";
     ASSERT_TRUE(waitForChunkBytes(kSize));
     EXPECT_TRUE(display.take() == std::string(data.begin(), data.end()));
+}
+
+// A thread that runs posted tasks in order, as a GUI thread runs its events.
+class TaskThread {
+public:
+    void post(std::function<void()> task) {
+        {
+            std::lock_guard lock(mutex_);
+            tasks_.push_back(std::move(task));
+        }
+        cv_.notify_one();
+    }
+
+private:
+    void run(std::stop_token stop) {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                if (!cv_.wait(lock, stop, [&] { return !tasks_.empty(); })) return;
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable_any cv_;
+    std::deque<std::function<void()>> tasks_;
+    std::jthread thread_{[this](std::stop_token stop) { run(stop); }};
+};
+
+TEST_F(Relay, ABusyWindowThreadDoesNotHoldTheRelay) {
+    // The window answers its data-ready notice on its own thread, which is
+    // busy for a second when the byte comes in.
+    TaskThread gui;
+    link.setDataReadyHandler([&](int) { gui.post([&] { engine->SignalPump(); }); });
+    // Ends the receive threads before the task thread goes, however the test ends.
+    struct CloseFirst {
+        Engine& engine;
+        ~CloseFirst() { engine.CloseAllPorts(); }
+    } closeFirst{*engine};
+    link.setMode(kIntercede);
+    ASSERT_EQ(open(kIntercede), kStatusOk);
+    gui.post([] { std::this_thread::sleep_for(1s); });
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(far[0]->write("x"));
+    const Bytes relayed = far[1]->read(1, 5s);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(relayed, bytesOf("x"));
+    EXPECT_LT(took, 250ms) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
 }
 
 TEST_F(Relay, AFullDestinationHoldsBackOnlyItsOwnDirection) {

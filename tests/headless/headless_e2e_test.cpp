@@ -378,6 +378,24 @@ TEST_F(HeadlessRun, CaptureHoldsExactlyTheRawBytes) {
     EXPECT_EQ(child->output().rfind(expectedStart, 0), 0u) << child->output().substr(0, 200);
 }
 
+TEST_F(HeadlessRun, ACaptureIntoAFifoWhoseReaderStartsLateLosesNothing) {
+    const std::string fifo = dir_ / "late.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    platform::UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader.valid());
+    auto child = start({"--dte", pty_.slavePath, "--capture", fifo, "--display", "off"});
+    ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+    const auto bytes = platform::test::allByteValues(4096);  // 1 MiB
+    ASSERT_TRUE(writeAll(pty_.master.get(), bytes));
+    std::this_thread::sleep_for(2s);  // the reader is late (not a wait for a condition)
+    const auto got = readFd(reader.get(), bytes.size(), 20s);
+    child->signal(SIGTERM);
+    EXPECT_EQ(child->waitExit(), 0);
+    EXPECT_EQ(got.size(), bytes.size());
+    EXPECT_TRUE(got == bytes);
+    EXPECT_EQ(child->output().find("Capture write failed"), std::string::npos) << child->output();
+}
+
 TEST_F(HeadlessRun, VirtualPortCarriesTrafficBothWays) {
     const std::string link = dir_ / "xyz";
     auto child = start({"--virtual", "5=" + link, "--dte", "COM5", "--display", "ascii", "--send-stdin"});

@@ -3,6 +3,7 @@
 // a scripted file name, its status lines and the file's content.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QPlainTextEdit>
 #include <QTest>
@@ -86,6 +87,20 @@ TEST_F(SendAndCapture, CaptureRecordsTheRawTrafficAndShowsItsStatusLines) {
     content << in.rdbuf();
     EXPECT_EQ(content.str(), "hello\x0A\x0B");
     EXPECT_FALSE(std::filesystem::exists(file + ".txt"));
+}
+
+TEST_F(SendAndCapture, AFailedCaptureWriteEndsTheCaptureAndPutsTheButtonBack) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not writable here";
+    window->setCaptureDialog([] { return std::string("/dev/full"); });
+    openIn(window::id::kDteEmulationRadio);
+    ASSERT_TRUE(click(window::id::kCapture));
+    EXPECT_EQ(caption(window::id::kCapture), "Stop Capture");
+    ASSERT_TRUE(far[0]->write("hello"));
+    EXPECT_TRUE(
+        waitForTraffic("\r\n*** Capture write failed: /dev/full: no space left on device; 0 bytes in the "
+                       "file ***\r\n\r\n*** Capture data ended...\r\n"));
+    EXPECT_TRUE(waitFor([&] { return caption(window::id::kCapture) == "Capture"; }));
+    EXPECT_FALSE(window->state().capture.active());
 }
 
 TEST_F(SendAndCapture, ACancelledDialogChangesNothingAndAFileThatCannotBeMadeIsInUse) {
