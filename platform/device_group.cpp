@@ -29,6 +29,8 @@ std::optional<std::string> deviceGroupName(const std::string& path) {
 std::string permissionDeniedWords(const std::string& path) {
     const std::optional<std::string> group = deviceGroupName(path);
     if (!group) return "permission denied";
+    // Joining root's group is no advice to give.
+    if (*group == "root") return "permission denied (owned by group root)";
     return "permission denied (owned by group " + *group + "; add yourself to the " + *group +
            " group, then log in again)";
 }

@@ -12,8 +12,8 @@ namespace ostrel::platform {
 std::optional<std::string> deviceGroupName(const std::string& path);
 
 // "permission denied (owned by group dialout; add yourself to the dialout
-// group, then log in again)", or plain "permission denied" when the device's
-// group is not known.
+// group, then log in again)"; "(owned by group root)" without advice; plain
+// "permission denied" when the device's group is not known.
 std::string permissionDeniedWords(const std::string& path);
 
 }  // namespace ostrel::platform

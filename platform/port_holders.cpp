@@ -16,11 +16,11 @@ namespace fs = std::filesystem;
 namespace {
 
 // A /proc entry's name as a pid; 0 when it is not one.
-pid_t pidOf(const std::string& name) {
+int pidOf(const std::string& name) {
     if (name.empty() || name.size() > 9) return 0;
     if (!std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
         return 0;
-    return static_cast<pid_t>(std::strtol(name.c_str(), nullptr, 10));
+    return static_cast<int>(std::strtol(name.c_str(), nullptr, 10));
 }
 
 std::string commandName(const fs::path& processDir) {
@@ -36,12 +36,12 @@ std::vector<PortHolder> findPortHolders(const std::string& devicePath, const std
     std::vector<PortHolder> holders;
     struct stat device {};
     if (::stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return holders;
-    const pid_t self = ::getpid();
+    const int self = static_cast<int>(::getpid());
     std::error_code error;
     fs::directory_iterator processes(procRoot, error);
     if (error) return holders;
     for (const fs::directory_entry& process : processes) {
-        const pid_t pid = pidOf(process.path().filename().string());
+        const int pid = pidOf(process.path().filename().string());
         if (pid == 0 || pid == self) continue;
         std::error_code fdError;
         fs::directory_iterator fds(process.path() / "fd", fdError);

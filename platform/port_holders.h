@@ -4,15 +4,13 @@
 // found through /proc/<pid>/fd. Processes of other users whose fds cannot be
 // read are not seen. The roots are parameters so that tests use fake trees.
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
 namespace ostrel::platform {
 
 struct PortHolder {
-    pid_t pid = 0;
+    int pid = 0;
     std::string name;  // /proc/<pid>/comm: the program's name, at most 15 bytes
 };
 

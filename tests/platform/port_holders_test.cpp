@@ -5,12 +5,15 @@
 #include "platform/port_holders.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/device_group.h"
@@ -71,12 +74,23 @@ TEST(PortHolders, AreFoundByTheDeviceTheirFdIsOpenOn) {
 TEST(DeviceGroup, PermissionDeniedNamesTheGroupThatMayOpenTheDevice) {
     auto pty = test::openBareMaster();
     ASSERT_TRUE(pty.master.valid());
-    // A pty slave belongs to the tty group (or to ours where devpts gives no gid).
+    // The slave is ours: given to a group other than root (our own, or tty
+    // when we are root), it names that group and how to join it.
+    const gid_t gid = ::getgid() != 0 ? ::getgid() : 5;
+    ASSERT_EQ(::chown(pty.slavePath.c_str(), static_cast<uid_t>(-1), gid), 0) << std::strerror(errno);
     const std::optional<std::string> group = deviceGroupName(pty.slavePath);
     ASSERT_TRUE(group.has_value());
+    const struct group* entry = ::getgrgid(gid);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(*group, entry->gr_name);
     EXPECT_EQ((SysError{"open", pty.slavePath, EACCES}.describe()),
               pty.slavePath + ": permission denied (owned by group " + *group + "; add yourself to the " +
                   *group + " group, then log in again)");
+    if (::getgid() == 0) {
+        ASSERT_EQ(::chown(pty.slavePath.c_str(), static_cast<uid_t>(-1), 0), 0);
+        EXPECT_EQ((SysError{"open", pty.slavePath, EACCES}.describe()),
+                  pty.slavePath + ": permission denied (owned by group root)");
+    }
     // Not a device: no group advice.
     test::TempDir dir;
     ASSERT_TRUE(dir.valid());
