@@ -16,10 +16,10 @@ namespace {
 
 // The windows need a display; --headless and --list-ports never open them,
 // and neither do scripted sends (--send, --send-stdin), which are for a
-// session without an operator.
+// session without an operator, nor --interactive, which types from the terminal.
 bool WantWindow(const ostrel::frontend::Options& options) {
     if (options.headless || options.listPorts) return false;
-    if (!options.sends.empty() || options.sendStdin) return false;
+    if (!options.sends.empty() || options.sendStdin || options.interactive) return false;
     // A display named but not reachable falls back to headless, since the
     // toolkit would end the process when it cannot connect.
     return ostrel::frontend::WindowSystemReachable();

@@ -47,6 +47,11 @@ inline constexpr DisplayFormat kDisplayHex = 1;
 inline constexpr DisplayFormat kDisplayAscii = 2;
 inline constexpr DisplayFormat kDisplayOff = 3;
 
+// How a traffic line's time stamp looks: "[14:03:07:123]" (the default),
+// with the date "[2026-12-09 14:03:07:123]", or in microseconds
+// "[14:03:07:123456]".
+enum class StampFormat : std::uint8_t { Time, Date, Micros };
+
 // SendTarget values.
 using SendTarget = std::int32_t;
 inline constexpr SendTarget kToDte = 0;

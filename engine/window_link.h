@@ -63,6 +63,8 @@ public:
     virtual ~TrafficPresenter() = default;
     virtual void BeginTrafficLine(TextSink& sink) = 0;
     virtual void ShowTraffic(TextSink& sink, const std::uint8_t* bytes, std::int32_t count) = 0;
+    // The look of the time stamps from the next line on; from any thread.
+    virtual void SetStampFormat(StampFormat) {}
 };
 
 }  // namespace ostrel::engine

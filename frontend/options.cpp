@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 #ifndef OSTREL_VERSION
 #define OSTREL_VERSION "unknown"
@@ -21,9 +22,10 @@ using namespace engine;
 // every bad value gets one line of our own that names the option.
 struct RawOptions {
     std::string mode, dte, dce, baud, parity, dataBits, stopBits, flow, display, capture, sendTo, duration;
-    std::string demoPace, demoSeed;
-    std::vector<std::string> sends, ports, virtuals;
-    bool sendStdin = false, demo = false, listPorts = false, headless = false;
+    std::string demoPace, demoSeed, eol, stamp;
+    std::vector<std::string> sends, ports, virtuals, positionals;
+    bool sendStdin = false, demo = false, listPorts = false, headless = false, interactive = false,
+         json = false;
 };
 
 std::string lower(std::string_view text) {
@@ -113,6 +115,10 @@ constexpr Choice<std::uint8_t> kFlows[] = {
 constexpr Choice<DisplayFormat> kDisplays[] = {
     {"hex", kDisplayHex}, {"ascii", kDisplayAscii}, {"off", kDisplayOff}};
 constexpr Choice<SendTarget> kTargets[] = {{"dte", kToDte}, {"dce", kToDce}};
+constexpr Choice<std::string_view> kLineEndings[] = {
+    {"none", ""}, {"cr", "\r"}, {"lf", "\n"}, {"crlf", "\r\n"}};
+constexpr Choice<StampFormat> kStamps[] = {
+    {"time", StampFormat::Time}, {"date", StampFormat::Date}, {"us", StampFormat::Micros}};
 
 std::string_view modeName(OperatingMode mode) {
     switch (mode) {
@@ -127,6 +133,32 @@ std::string_view modeName(OperatingMode mode) {
         default:
             return "Full Duplex mode";
     }
+}
+
+// The ports named without an option: one is the DTE side of DTE mode, two
+// the DTE and DCE sides of Intercede. A mode given with --mode stays, and the
+// ports go to the sides it opens; --dte and --dce cannot name them again.
+std::string placePositionalPorts(const RawOptions& raw, Options& o) {
+    const std::vector<std::string>& ports = raw.positionals;
+    if (ports.size() > 2) return "'" + ports[2] + "': unexpected argument (see --help)";
+    for (const std::string& port : ports) {
+        if (port.empty()) return "'': an empty port name";
+    }
+    const char* const taken = !raw.dte.empty() ? "--dte" : !raw.dce.empty() ? "--dce" : nullptr;
+    if (taken)
+        return "'" + ports.front() + "': a port is named both as an argument and with " + taken +
+               " (use one or the other)";
+    if (!o.modeGiven) o.mode = ports.size() == 1 ? kDteEmulation : kIntercede;
+    const bool dteSide = ModeUsesSide(o.mode, kDteSide), dceSide = ModeUsesSide(o.mode, kDceSide);
+    if (ports.size() == 2 && !(dteSide && dceSide))
+        return "'" + ports[1] + "': " + std::string(modeName(o.mode)) + " opens one port, and two are named";
+    if (dteSide) {
+        o.dte = ports[0];
+        if (ports.size() == 2) o.dce = ports[1];
+    } else {
+        o.dce = ports[0];
+    }
+    return {};
 }
 
 // Checks every value; returns "--option: why" for the first bad one.
@@ -144,7 +176,10 @@ std::string validate(const RawOptions& raw, Options& o) {
     }
     o.dte = raw.dte;
     o.dce = raw.dce;
-    for (const auto& [name, value] : {std::pair{"--dte", &raw.dte}, std::pair{"--dce", &raw.dce}}) {
+    if (!raw.positionals.empty()) {
+        if (std::string error = placePositionalPorts(raw, o); !error.empty()) return error;
+    }
+    for (const auto& [name, value] : {std::pair{"--dte", &o.dte}, std::pair{"--dce", &o.dce}}) {
         if (value->empty()) continue;
         // A word that starts with COM and has no '/' is meant as a COM number.
         const std::string word = lower(*value);
@@ -184,10 +219,22 @@ std::string validate(const RawOptions& raw, Options& o) {
         o.sends.push_back(std::move(decoded.text));
     }
     o.sendStdin = raw.sendStdin;
+    o.interactive = raw.interactive;
+    if (o.interactive && o.sendStdin)
+        return fail("--interactive",
+                    "standard input is either typed (--interactive) or read as lines "
+                    "(--send-stdin), not both");
+    if (!raw.eol.empty()) {
+        std::string_view ending;
+        if (!pick(raw.eol, kLineEndings, ending, why)) return fail("--eol", why);
+        o.lineEnding = std::string(ending);
+    }
+    if (!raw.stamp.empty() && !pick(raw.stamp, kStamps, o.stamp, why)) return fail("--stamp", why);
     if (ListensOnly(o.mode)) {
         const std::string reason = std::string(modeName(o.mode)) + " only listens; nothing can be sent";
         if (!o.sends.empty()) return fail("--send", reason);
         if (o.sendStdin) return fail("--send-stdin", reason);
+        if (o.interactive) return fail("--interactive", reason);
         if (o.sendTargetGiven) return fail("--send-to", reason);
     }
     if (!raw.duration.empty()) {
@@ -235,6 +282,8 @@ std::string validate(const RawOptions& raw, Options& o) {
         o.demoSeed = static_cast<std::uint32_t>(seed);
     }
     o.listPorts = raw.listPorts;
+    o.json = raw.json;
+    if (o.json && !o.listPorts) return fail("--json", "goes with --list-ports only");
     o.headless = raw.headless;
     return {};
 }
@@ -332,8 +381,10 @@ ParseResult ParseOptions(int argc, const char* const argv[]) {
     app.allow_extras();
     app.set_version_flag("--version", std::string("ostrel ") + OSTREL_VERSION);
     app.footer(
-        "PORT is COMn or a device path (a path gets a free COM number). A --send text may hold the\n"
-        "escapes \\r \\n \\t \\0 \\\\ \\xHH; with --display hex it is read as hexadecimal digits, as the\n"
+        "PORT is COMn or a device path (a path gets a free COM number). `ostrel PORT` watches one\n"
+        "port in DTE mode, `ostrel PORT1 PORT2` sits between two in Intercede mode. A --send text\n"
+        "may hold the escapes \\r \\n \\t \\0 \\\\ \\xHH; with --display hex it is read as hexadecimal "
+        "digits, as the\n"
         "window's send box is. Exit codes: 0 stopped (signal, --duration), 1 a port or the capture\n"
         "file could not be opened, 2 a bad option, 3 the line went away (hang-up).");
     auto single = [&](const char* name, std::string& into, const char* type, const char* help) {
@@ -341,22 +392,42 @@ ParseResult ParseOptions(int argc, const char* const argv[]) {
             ->type_name(type)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     };
-    single("--mode", raw.mode, "dte|dce|intercede|half|full",
-           "operating mode (default dte; intercede with --demo)");
-    single("--dte", raw.dte, "PORT", "the DTE side's port (default: the first port that opens)");
-    single("--dce", raw.dce, "PORT", "the DCE side's port (default: the second port that opens)");
-    single("--baud", raw.baud, "N", "baud rate in bit/s (default 9600)");
+    app.add_option("PORT", raw.positionals,
+                   "one PORT: --mode dte --dte PORT; two: --mode intercede --dte PORT1 --dce PORT2")
+        ->type_name("");
+    single("-m,--mode", raw.mode, "dte|dce|intercede|half|full",
+           "operating mode (default dte; intercede with two ports or --demo)");
+    single("--dte", raw.dte, "PORT",
+           "the DTE side's port (default: the first port that opens). In dte, dce and intercede\n"
+           "Ostrel plays the DTE on it, wired to the DCE (a modem): what arrives shows as \" DCE ->> \".\n"
+           "In half it listens to the line, shown as \" DCE ->> \". In full it listens to the DTE's\n"
+           "transmit line, shown as \" DTE ->> \"");
+    single("--dce", raw.dce, "PORT",
+           "the DCE side's port (default: the second port that opens). In dce and intercede\n"
+           "Ostrel plays the DCE on it, wired to the DTE (a terminal): what arrives shows as\n"
+           "\" DTE ->> \". Half opens no DCE side. In full it listens to the DCE's transmit line,\n"
+           "shown as \" DCE ->> \"");
+    single("-b,--baud", raw.baud, "N", "baud rate in bit/s (default 9600)");
     single("--parity", raw.parity, "none|even|odd|mark|space", "parity (default none)");
     single("--data-bits", raw.dataBits, "7|8", "data bits (default 8)");
     single("--stop-bits", raw.stopBits, "1|1.5|2", "stop bits (default 1)");
     single("--flow", raw.flow, "none|hardware|xonxoff", "flow control (default none)");
-    single("--display", raw.display, "hex|ascii|off", "display format (default hex)");
-    single("--capture", raw.capture, "FILE", "capture the raw traffic to FILE");
+    single("-d,--display", raw.display, "hex|ascii|off", "display format (default hex)");
+    single("--stamp", raw.stamp, "time|date|us",
+           "time stamps: time [14:03:07:123] (default), date [2026-12-09 14:03:07:123],\n"
+           "us [14:03:07:123456]");
+    single("-c,--capture", raw.capture, "FILE", "capture the raw traffic to FILE");
     single("--send-to", raw.sendTo, "dte|dce", "side that sends go to (default: by mode)");
     app.add_option("--send", raw.sends, "send TEXT once after the open (repeatable)")
         ->type_name("TEXT")
         ->allow_extra_args(false);
-    app.add_flag("--send-stdin", raw.sendStdin, "send each line of standard input");
+    app.add_flag("--send-stdin", raw.sendStdin,
+                 "send each line of standard input (escapes as in --send), ended as --eol says");
+    app.add_flag("-i,--interactive", raw.interactive,
+                 "type to the port: the terminal in raw mode, each key sent as typed, Enter sent\n"
+                 "as --eol says, Ctrl-X to stop (no window)");
+    single("--eol", raw.eol, "none|cr|lf|crlf",
+           "what Enter (--interactive) and each --send-stdin line end with (default cr)");
     single("--duration", raw.duration, "SECONDS", "close the ports and stop after SECONDS");
     app.add_option("--port", raw.ports, "map COM number N to a device path (repeatable)")
         ->type_name("N=PATH")
@@ -365,7 +436,8 @@ ParseResult ParseOptions(int argc, const char* const argv[]) {
         ->type_name("N[=LINKPATH]")
         ->allow_extra_args(false);
     app.add_flag("--demo", raw.demo, "the demo line: two virtual ports with simulated devices");
-    app.add_flag("--list-ports", raw.listPorts, "list the ports that can be opened, then exit");
+    app.add_flag("-l,--list-ports", raw.listPorts, "list the ports that can be opened, then exit");
+    app.add_flag("--json", raw.json, "with --list-ports: the list as a JSON array");
     app.add_flag("--headless", raw.headless, "never open the windows");
     // For tests and demonstrations: the demo devices' pace and random seed.
     single("--demo-pace", raw.demoPace, "MS", "")->group("");

@@ -52,6 +52,11 @@ struct Options {
     bool sendTargetGiven = false;
     std::vector<std::string> sends;  // escapes already decoded, in command-line order
     bool sendStdin = false;
+    // --interactive: standard input's terminal in raw mode, each key sent as typed.
+    bool interactive = false;
+    // What Enter (with --interactive) and the end of each --send-stdin line send.
+    std::string lineEnding = "\r";
+    engine::StampFormat stamp = engine::StampFormat::Time;
     std::optional<double> durationSeconds;
     std::vector<PortMapping> portMappings;
     std::vector<VirtualRequest> virtualPorts;
@@ -59,6 +64,7 @@ struct Options {
     int demoPaceMs = 300;  // typical gap between two lines of the demo devices
     std::uint32_t demoSeed = 1;
     bool listPorts = false;
+    bool json = false;      // --list-ports as a JSON array
     bool headless = false;  // --headless: never open the windows
     RegistrationSwitch registration = RegistrationSwitch::None;
 };

@@ -36,6 +36,16 @@ int resolveSide(platform::PortMap& map, const char* option, const std::string& v
 
 }  // namespace
 
+std::string VirtualPortLines(const Options& options, const PortSetup& setup) {
+    std::string lines;
+    for (const VirtualRequest& request : options.virtualPorts) {
+        if (const platform::PortEntry* entry = setup.map.find(request.number))
+            lines += "ostrel: " + platform::comName(request.number) + " is the virtual port at " +
+                     entry->path + "\n";
+    }
+    return lines;
+}
+
 platform::Result<std::string> RuntimeDirectory(const PortEnvironment& environment) {
     if (!environment.runtimeDir.empty()) return environment.runtimeDir;
     return platform::runtimeDirectory();

@@ -50,6 +50,11 @@ struct PortSetupResult {
 
 PortSetupResult BuildPortSetup(const Options& options, const PortEnvironment& environment = {});
 
+// "ostrel: COM5 is the virtual port at PATH\n" for each port of --virtual:
+// where the other program opens it. Both front ends write it to standard
+// error at the start of a run.
+std::string VirtualPortLines(const Options& options, const PortSetup& setup);
+
 // The directory for links of virtual ports: environment.runtimeDir, else
 // $XDG_RUNTIME_DIR, else /tmp/ostrel-<uid> (made private, or an error when
 // what is there is not).

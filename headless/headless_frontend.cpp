@@ -6,10 +6,12 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "demo/demo_devices.h"
 #include "engine/display_queue.h"
@@ -18,10 +20,13 @@
 #include "engine/status_text.h"
 #include "frontend/operator_text.h"
 #include "frontend/port_choice.h"
+#include "frontend/port_list.h"
 #include "frontend/termination_signals.h"
 #include "headless/headless_window.h"
 #include "headless/line_splitter.h"
 #include "headless/output_writer.h"
+#include "headless/raw_terminal.h"
+#include "headless/start_banner.h"
 #include "headless/terminal_text.h"
 #include "presentation/capture_file.h"
 #include "presentation/send_command.h"
@@ -62,6 +67,7 @@ public:
           formatter_(window_, capture_),
           engine_(ports.map) {
         window_.attach(engine_);
+        formatter_.SetStampFormat(options.stamp);
         if (ports.demo)
             demo_.emplace(ports.demo->dteDeviceLink, ports.demo->dceDeviceLink, options.demoPaceMs,
                           options.demoSeed);
@@ -108,6 +114,18 @@ public:
         }
         window_.appendStatusText(text::kPortOn);
         for (const std::string& note : engine_.openNotes()) window_.appendStatusText(note);
+        // Typed keys reach the port from here on; the terminal is put back
+        // as this goes, however the run ends.
+        std::optional<RawTerminal> keys;
+        if (options_.interactive) {
+            keys.emplace(io_.in);
+            if (!keys->active()) {
+                error("--interactive: " + keys->error());
+                closeSession();
+                return finish(frontend::kExitBadOption);
+            }
+        }
+        if (::isatty(io_.err) == 1) WriteText(io_.err, StartBanner(config, ports_.map, options_.interactive));
         for (const std::string& line : options_.sends) send(line);
 
         const int code = loop();
@@ -163,7 +181,8 @@ private:
         if (options_.durationSeconds)
             deadline = steady_clock::now() +
                        duration_cast<steady_clock::duration>(duration<double>(*options_.durationSeconds));
-        bool stdinOpen = options_.sendStdin;
+        bool stdinOpen = options_.sendStdin || options_.interactive;
+        std::uint64_t lineNumber = 0;
         LineSplitter lines;
         char buffer[65536];
 
@@ -205,13 +224,18 @@ private:
             }
             if (readStdin && fds[2].revents != 0) {
                 const ssize_t n = ::read(io_.in, buffer, sizeof buffer);
-                if (n > 0) {
-                    for (const std::string& line :
-                         lines.feed(std::string_view(buffer, static_cast<std::size_t>(n))))
-                        send(line);
+                if (n > 0 && options_.interactive) {
+                    if (sendKeys(std::string_view(buffer, static_cast<std::size_t>(n)))) return kExitOk;
+                } else if (n > 0) {
+                    std::vector<bool> ended;
+                    const std::vector<std::string> got =
+                        lines.feed(std::string_view(buffer, static_cast<std::size_t>(n)), &ended);
+                    for (std::size_t i = 0; i < got.size(); ++i) sendLine(got[i], ended[i], ++lineNumber);
                 } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                    // The terminal typed on went away: nobody can stop the run with Ctrl-X.
+                    if (options_.interactive) return kExitOk;
                     // End of input ends the sending, not the session.
-                    if (auto last = lines.finish()) send(*last);
+                    if (auto last = lines.finish()) sendLine(*last, false, ++lineNumber);
                     stdinOpen = false;
                 }
             }
@@ -224,6 +248,37 @@ private:
     }
 
     void send(const std::string& line) { presentation::OnSendText(line, engine_, formatter_, window_); }
+
+    // One line of --send-stdin: its escapes decoded as --send's, and the
+    // --eol ending after it when a newline ended it (a '\r' before that
+    // newline belongs to the newline). A line with a bad escape is not sent.
+    void sendLine(std::string line, bool ended, std::uint64_t number) {
+        if (ended && line.ends_with('\r')) line.pop_back();
+        frontend::DecodedText decoded = frontend::DecodeEscapes(line);
+        if (!decoded.error.empty()) {
+            error("standard input line " + std::to_string(number) + ": " + decoded.error + "; not sent");
+            return;
+        }
+        presentation::OnSendText(decoded.text, engine_, formatter_, window_,
+                                 ended ? std::string_view(options_.lineEnding) : std::string_view());
+    }
+
+    // Keys typed with --interactive, sent as they come: Enter (CR from a raw
+    // terminal) as the --eol ending. Returns true at Ctrl-X, after sending
+    // what was typed before it.
+    bool sendKeys(std::string_view typed) {
+        constexpr char kCtrlX = '\x18';
+        const std::size_t stop = typed.find(kCtrlX);
+        std::vector<std::uint8_t> bytes;
+        for (const char c : typed.substr(0, stop)) {
+            if (c == '\r')
+                bytes.insert(bytes.end(), options_.lineEnding.begin(), options_.lineEnding.end());
+            else
+                bytes.push_back(static_cast<std::uint8_t>(c));
+        }
+        if (!bytes.empty()) presentation::OnSendBytes(std::move(bytes), engine_, formatter_, window_);
+        return stop != std::string_view::npos;
+    }
 
     // As Close COM: all channels closed, then the status line.
     void closeSession() {
@@ -290,19 +345,13 @@ private:
 
 }  // namespace
 
-int ListPorts(const platform::PortMap& ports, int outFd) {
-    const engine::PortListing listing = engine::EnumeratePorts(ports);
-    std::string list;
-    for (std::size_t i = 0; i < listing.count; ++i) {
-        const int number = listing.table[i];
-        const platform::PortEntry* entry = ports.find(number);
-        std::string description = entry ? entry->description : std::string();
-        if (description.empty()) description = "mapped with --port";
-        if (entry && entry->console) description += "  console";
-        list += platform::comName(number) + "  " + (entry ? entry->path : std::string()) + "  " +
-                description + "\n";
-    }
-    WriteText(outFd, list);
+int ListPorts(const platform::PortMap& ports, int outFd, const ListPortsDetails& details) {
+    std::vector<frontend::ListedPort> listed =
+        frontend::ListedPorts(ports, details.devices);
+    // An empty JSON array still goes out: a script reads the answer there.
+    if (listed.empty()) WriteText(details.errFd, "ostrel: no serial ports found\n");
+    if (listed.empty() && !details.json) return kExitOk;
+    WriteText(outFd, details.json ? frontend::PortListJson(listed) : frontend::PortListText(listed));
     return kExitOk;
 }
 
@@ -313,12 +362,26 @@ int RunHeadless(const Options& options, const RunIo& io, const PortEnvironment& 
         // Before any thread starts, so that every thread has the signals blocked.
         TerminationSignals signals;
 
+        if (options.interactive && ::isatty(io.in) != 1) {
+            WriteText(io.err,
+                      "ostrel: --interactive: standard input is not a terminal (type to the port "
+                      "from a terminal, or use --send-stdin for lines from a file or pipe)\n");
+            return frontend::kExitBadOption;
+        }
+
         PortSetupResult built = BuildPortSetup(options, environment);
         if (!built.setup) {
             WriteText(io.err, "ostrel: " + built.error + "\n");
             return built.exitCode;
         }
-        if (options.listPorts) return ListPorts(built.setup->map, io.out);
+        if (options.listPorts) {
+            ListPortsDetails details;
+            details.errFd = io.err;
+            details.json = options.json;
+            details.devices = platform::discoverSerialDevices(environment.sysfsRoot, environment.devRoot);
+            return ListPorts(built.setup->map, io.out, details);
+        }
+        WriteText(io.err, frontend::VirtualPortLines(options, *built.setup));
 
         Session session(options, io, *built.setup, signals);
         return session.run();

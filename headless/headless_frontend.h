@@ -9,7 +9,9 @@
 // --send-stdin, standard input. The three signals are blocked while it runs,
 // in every thread it starts. Returns the exit code (options.h).
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "frontend/options.h"
 #include "frontend/port_setup.h"
@@ -25,8 +27,14 @@ struct RunIo {
 int RunHeadless(const frontend::Options& options, const RunIo& io = {},
                 const frontend::PortEnvironment& environment = {});
 
-// --list-ports: "COMn  PATH  DESCRIPTION" for every mapped port that opens,
-// in ascending COM order.
-int ListPorts(const platform::PortMap& ports, int outFd);
+struct ListPortsDetails {
+    int errFd = 2;  // "no serial ports found" when there are none
+    bool json = false;
+    std::vector<platform::SerialDevice> devices;  // what discovery found: by-id names, driver, USB
+};
+
+// --list-ports: one line per mapped port that opens or is busy, in ascending
+// COM order (frontend/port_list.h), or the same as a JSON array.
+int ListPorts(const platform::PortMap& ports, int outFd, const ListPortsDetails& details = {});
 
 }  // namespace ostrel::headless

@@ -16,7 +16,9 @@ class LineSplitter {
 public:
     static constexpr std::size_t kMaxPiece = 64 * 1024;
 
-    std::vector<std::string> feed(std::string_view bytes);
+    // `ended`, when given, gets one entry per line: false for a piece of a
+    // longer line, true for a line that its '\n' ended.
+    std::vector<std::string> feed(std::string_view bytes, std::vector<bool>* ended = nullptr);
     // At the end of input: the last line when it had no '\n'.
     std::optional<std::string> finish();
 

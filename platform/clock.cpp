@@ -24,6 +24,10 @@ std::optional<TimeOfDay> localTimeOfDay(const timespec& realtime) {
     time.second = local.tm_sec;
     time.millis = static_cast<int>(realtime.tv_nsec / 1'000'000);
     if (time.millis < 0 || time.millis > 999) return std::nullopt;
+    time.year = local.tm_year + 1900;
+    time.month = local.tm_mon + 1;
+    time.day = local.tm_mday;
+    time.micros = static_cast<int>(realtime.tv_nsec / 1'000);
     return time;
 }
 

@@ -136,4 +136,10 @@ bool processAlive(int pid) {
     return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
+std::vector<PortHolder> findPortHolders(const std::string& devicePath) {
+    const std::optional<std::uint64_t> device = characterDevice(devicePath);
+    if (!device) return {};
+    return findDeviceHolders(*device).holders;
+}
+
 }  // namespace ostrel::platform

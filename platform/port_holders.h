@@ -33,6 +33,11 @@ HolderScan findDeviceHolders(std::uint64_t device, int ownFd = -1);
 // The device number (st_rdev) of a character device path; nothing for other files.
 std::optional<std::uint64_t> characterDevice(const std::string& path);
 
+// The other processes holding the device at `devicePath` (a link or another
+// name of it counts); empty when it is not a character device or nobody
+// holds it.
+std::vector<PortHolder> findPortHolders(const std::string& devicePath);
+
 // "held by picocom, pid 1234" (", and 2 more" when there are others).
 std::string holderWords(const std::vector<PortHolder>& holders);
 // The name /proc gives a process ("picocom"); empty when unknown.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <tuple>
 
@@ -120,6 +121,20 @@ std::string uartDescription(long type, const fs::path& classEntry, const std::st
     return text;
 }
 
+// Device name to the by-id links that point at it ("../../ttyUSB0").
+std::map<std::string, std::vector<std::string>> byIdLinks(const fs::path& devRoot) {
+    std::map<std::string, std::vector<std::string>> links;
+    std::error_code error;
+    fs::directory_iterator it(devRoot / "serial" / "by-id", error);
+    if (error) return links;
+    for (const fs::directory_entry& entry : it) {
+        const std::string target = linkBaseName(entry.path());
+        if (!target.empty()) links[target].push_back(entry.path().string());
+    }
+    for (auto& [name, paths] : links) std::sort(paths.begin(), paths.end());
+    return links;
+}
+
 bool discoveryOrder(const SerialDevice& a, const SerialDevice& b) {
     const bool aUart = isLegacyUartName(a.name), bUart = isLegacyUartName(b.name);
     if (aUart != bUart) return aUart;
@@ -143,6 +158,7 @@ std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot, co
     fs::directory_iterator it(classDir, error);
     if (error) return devices;
     // "tty0 ttyS0": the devices the kernel writes its console to.
+    const std::map<std::string, std::vector<std::string>> byId = byIdLinks(fs::path(devRoot));
     std::vector<std::string> consoles;
     if (auto active = readAttribute(classDir / "console" / "active")) {
         for (std::size_t start = 0; start < active->size();) {
@@ -177,7 +193,11 @@ std::vector<SerialDevice> discoverSerialDevices(const std::string& sysfsRoot, co
         found.devicePath = devRoot + "/" + name;
         found.driver = ancestry.driver;
         found.console = std::find(consoles.begin(), consoles.end(), name) != consoles.end();
+        if (auto links = byId.find(name); links != byId.end()) found.byId = links->second;
         if (ancestry.usb) {
+            found.usbVendor = ancestry.vendor;
+            found.usbProduct = ancestry.product;
+            found.usbSerial = ancestry.serial;
             found.description = usbDescription(ancestry);
         } else if (uartType) {
             found.description = uartDescription(*uartType, classEntry, ancestry.driver);

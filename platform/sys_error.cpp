@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/device_group.h"
+
 namespace ostrel::platform {
 
 namespace {
@@ -68,6 +70,8 @@ std::string SysError::describe() const {
     }
     if (op == "private folder") return path + ": not a private folder (" + detail + "); not used";
     if (op == "symlink" && code == ENOENT) return path + ": its folder does not exist";
+    // A device the operator may not open: which group may, and how to join it.
+    if (code == EACCES && !path.empty()) return path + ": " + permissionDeniedWords(path);
     const std::string& subject = path.empty() ? op : path;
     const std::string words =
         isBusy() && !detail.empty() ? "port is busy (" + detail + ")" : errnoWords(code, ErrorSubject::Port);

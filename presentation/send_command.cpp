@@ -3,6 +3,7 @@
 #include "presentation/send_command.h"
 
 #include <string>
+#include <utility>
 
 #include "engine/session_types.h"
 #include "engine/status_text.h"
@@ -11,13 +12,19 @@
 namespace ostrel::presentation {
 
 std::vector<std::uint8_t> OnSendText(std::string_view text, engine::Engine& engine,
-                                     engine::TrafficPresenter& presenter, engine::WindowLink& window) {
+                                     engine::TrafficPresenter& presenter, engine::WindowLink& window,
+                                     std::string_view ending) {
     // The format decides the parsing here; the formatter reads it again for
     // the echo, and both reads agree because only this (UI) thread changes it.
     const bool hex = window.displayFormat() == engine::kDisplayHex;
     std::vector<std::uint8_t> bytes =
         hex ? ParseHexText(text) : std::vector<std::uint8_t>(text.begin(), text.end());
+    bytes.insert(bytes.end(), ending.begin(), ending.end());
+    return OnSendBytes(std::move(bytes), engine, presenter, window);
+}
 
+std::vector<std::uint8_t> OnSendBytes(std::vector<std::uint8_t> bytes, engine::Engine& engine,
+                                      engine::TrafficPresenter& presenter, engine::WindowLink& window) {
     // The echo's pieces are gathered first and appended as one piece of text.
     engine::StringSink echo;
     presenter.BeginTrafficLine(echo);

@@ -20,7 +20,13 @@ std::vector<std::uint8_t> ParseHexText(std::string_view text);
 // piece of text, so received traffic cannot fall between them. When the write
 // cannot be made a status line follows the echo, for example
 // "\r\n*** Send failed: COM3 is not open ***\r\n". Returns the bytes sent.
+// `ending` (a line end such as "\r") follows the parsed text as it is.
 std::vector<std::uint8_t> OnSendText(std::string_view text, engine::Engine& engine,
-                                     engine::TrafficPresenter& presenter, engine::WindowLink& window);
+                                     engine::TrafficPresenter& presenter, engine::WindowLink& window,
+                                     std::string_view ending = {});
+// The same for bytes that are sent as they are, whatever the display format
+// (keys typed with --interactive).
+std::vector<std::uint8_t> OnSendBytes(std::vector<std::uint8_t> bytes, engine::Engine& engine,
+                                      engine::TrafficPresenter& presenter, engine::WindowLink& window);
 
 }  // namespace ostrel::presentation

@@ -17,11 +17,11 @@ TrafficFormatter::TrafficFormatter(const engine::WindowLink& window, CaptureFile
 
 void TrafficFormatter::BeginTrafficLine(engine::TextSink& sink) {
     const std::optional<platform::TimeOfDay> now = now_ ? now_() : std::nullopt;
-    char stamp[16];
+    char stamp[kStampBufferSize];
     {
         // A failed clock leaves the previous stamp (empty before the first).
         std::lock_guard lock(stampMutex_);
-        FormatTimeStamp(lastStamp_, now);
+        FormatTimeStamp(lastStamp_, now, stampFormat_.load());
         std::memcpy(stamp, lastStamp_, sizeof stamp);
     }
     stamp[sizeof stamp - 1] = '\0';

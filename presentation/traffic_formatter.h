@@ -6,6 +6,7 @@
 // in its own storage; the last time stamp is kept under a lock.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -30,6 +31,11 @@ std::string FormatAscii(std::span<const std::uint8_t> bytes);
 // Writes "[hh:mm:ss:mmm]" and a terminator into `buffer` (16 bytes); leaves
 // it unchanged when the time is not available. Returns 1.
 int FormatTimeStamp(char (&buffer)[16], const std::optional<platform::TimeOfDay>& now);
+// The same in a chosen look (engine::StampFormat): "[hh:mm:ss:mmm]",
+// "[yyyy-mm-dd hh:mm:ss:mmm]" or "[hh:mm:ss:uuuuuu]", with a terminator.
+inline constexpr std::size_t kStampBufferSize = 32;
+int FormatTimeStamp(char (&buffer)[kStampBufferSize], const std::optional<platform::TimeOfDay>& now,
+                    engine::StampFormat format);
 
 using TimeOfDaySource = std::function<std::optional<platform::TimeOfDay>()>;
 
@@ -41,13 +47,15 @@ public:
 
     void BeginTrafficLine(engine::TextSink& sink) override;
     void ShowTraffic(engine::TextSink& sink, const std::uint8_t* bytes, std::int32_t count) override;
+    void SetStampFormat(engine::StampFormat format) override { stampFormat_.store(format); }
 
 private:
     const engine::WindowLink& window_;
     CaptureFile& capture_;
     TimeOfDaySource now_;
     std::mutex stampMutex_;
-    char lastStamp_[16] = {};
+    std::atomic<engine::StampFormat> stampFormat_{engine::StampFormat::Time};
+    char lastStamp_[kStampBufferSize] = {};
 };
 
 }  // namespace ostrel::presentation

@@ -73,4 +73,48 @@ int FormatTimeStamp(char (&buffer)[16], const std::optional<platform::TimeOfDay>
     return 1;
 }
 
+int FormatTimeStamp(char (&buffer)[kStampBufferSize], const std::optional<platform::TimeOfDay>& now,
+                    engine::StampFormat format) {
+    if (!now) return 1;
+    const platform::TimeOfDay& t = *now;
+    if (!inRange(t.hour, 0, 23) || !inRange(t.minute, 0, 59) || !inRange(t.second, 0, 60) ||
+        !inRange(t.millis, 0, 999)) {
+        return 1;
+    }
+    if (format == engine::StampFormat::Date &&
+        (!inRange(t.year, 0, 9999) || !inRange(t.month, 1, 12) || !inRange(t.day, 1, 31))) {
+        return 1;
+    }
+    if (format == engine::StampFormat::Micros && !inRange(t.micros, 0, 999'999)) return 1;
+    char stamp[kStampBufferSize] = {};
+    char* out = stamp;
+    *out++ = '[';
+    if (format == engine::StampFormat::Date) {
+        putDigits(out, t.year, 4);
+        out[4] = '-';
+        putDigits(out + 5, t.month, 2);
+        out[7] = '-';
+        putDigits(out + 8, t.day, 2);
+        out[10] = ' ';
+        out += 11;
+    }
+    putDigits(out, t.hour, 2);
+    out[2] = ':';
+    putDigits(out + 3, t.minute, 2);
+    out[5] = ':';
+    putDigits(out + 6, t.second, 2);
+    out[8] = ':';
+    out += 9;
+    if (format == engine::StampFormat::Micros) {
+        putDigits(out, t.micros, 6);
+        out += 6;
+    } else {
+        putDigits(out, t.millis, 3);
+        out += 3;
+    }
+    *out = ']';
+    for (std::size_t i = 0; i < sizeof stamp; ++i) buffer[i] = stamp[i];
+    return 1;
+}
+
 }  // namespace ostrel::presentation

@@ -50,6 +50,7 @@ window::StartChoices startChoicesFrom(const frontend::Options& options, const fr
     choices.stopBits = options.stopBits;
     choices.flowControl = options.flow;
     choices.display = options.display;
+    choices.stamp = options.stamp;
     return choices;
 }
 
@@ -85,6 +86,8 @@ int RunWindow(int argc, char* argv[], const frontend::Options& options) {
         return built.exitCode;
     }
     const frontend::PortSetup& ports = *built.setup;
+    if (const std::string lines = frontend::VirtualPortLines(options, ports); !lines.empty())
+        std::fputs(lines.c_str(), stderr);
     std::optional<demo::DemoLine> demo;
     if (ports.demo)
         demo.emplace(ports.demo->dteDeviceLink, ports.demo->dceDeviceLink, options.demoPaceMs,

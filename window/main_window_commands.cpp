@@ -79,6 +79,7 @@ void MainWindowCommands::ApplyStartChoices(const StartChoices& choices, ControlM
                                                *choices.flowControl));
     if (choices.mode && *choices.mode >= engine::kDteEmulation && *choices.mode <= engine::kFullDuplex)
         ChooseMode(RadioForMode(*choices.mode), modeWindow);
+    if (choices.stamp) presenter_.SetStampFormat(*choices.stamp);
     if (choices.display) {
         switch (*choices.display) {
             case engine::kDisplayHex:

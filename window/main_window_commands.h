@@ -22,7 +22,7 @@
 namespace ostrel::window {
 
 // Choices the command line made for the start (ports, mode, line settings,
-// display). Unset fields keep the window's own defaults.
+// display, time stamps). Unset fields keep the window's own defaults.
 struct StartChoices {
     std::optional<engine::OperatingMode> mode;
     int dtePort = 0;  // COM numbers; 0 keeps the list's selection
@@ -33,6 +33,7 @@ struct StartChoices {
     std::optional<std::uint8_t> stopBits;
     std::optional<std::uint8_t> flowControl;
     std::optional<engine::DisplayFormat> display;
+    std::optional<engine::StampFormat> stamp;  // handed to the traffic presenter
 };
 
 class MainWindowCommands {

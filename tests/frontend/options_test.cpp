@@ -79,7 +79,47 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         GoodCase{{"--demo"}, [](const Options& o) { return o.demo && o.mode == kIntercede; }},
         GoodCase{{"--demo", "--mode", "dte"},
-                 [](const Options& o) { return o.demo && o.mode == kDteEmulation; }}));
+                 [](const Options& o) { return o.demo && o.mode == kDteEmulation; }},
+        // Ports named without an option: one watches a modem, two sit between two devices.
+        GoodCase{{"/dev/ttyUSB0"},
+                 [](const Options& o) {
+                     return o.mode == kDteEmulation && !o.modeGiven && o.dte == "/dev/ttyUSB0" && o.dce.empty();
+                 }},
+        GoodCase{{"COM3", "/dev/ttyACM0"},
+                 [](const Options& o) {
+                     return o.mode == kIntercede && o.dte == "COM3" && o.dce == "/dev/ttyACM0" &&
+                            o.sendTarget == kToDte;
+                 }},
+        GoodCase{{"rfc2217://host:4000"}, [](const Options& o) { return o.dte == "rfc2217://host:4000"; }},
+        // A mode given stays; the ports go to the sides it opens.
+        GoodCase{{"-m", "dce", "/dev/ttyS1"},
+                 [](const Options& o) {
+                     return o.mode == kDceEmulation && o.dce == "/dev/ttyS1" && o.dte.empty() &&
+                            o.sendTarget == kToDce;
+                 }},
+        GoodCase{{"--mode", "full", "/dev/a", "/dev/b"},
+                 [](const Options& o) { return o.mode == kFullDuplex && o.dte == "/dev/a" && o.dce == "/dev/b"; }},
+        GoodCase{{"--mode", "intercede", "/dev/a"},
+                 [](const Options& o) { return o.mode == kIntercede && o.dte == "/dev/a" && o.dce.empty(); }},
+        // The short spellings.
+        GoodCase{{"-b", "115200", "-m", "intercede", "-d", "ascii", "-c", "cap.bin", "-l", "-i"},
+                 [](const Options& o) {
+                     return o.baud == 115200u && o.mode == kIntercede && o.display == kDisplayAscii &&
+                            o.captureFile == "cap.bin" && o.listPorts && o.interactive;
+                 }},
+        GoodCase{{"--interactive", "--eol", "crlf", "--stamp", "date"},
+                 [](const Options& o) {
+                     return o.interactive && o.lineEnding == "\r\n" && o.stamp == StampFormat::Date;
+                 }},
+        GoodCase{{"--send-stdin", "--eol", "none", "--stamp", "us"},
+                 [](const Options& o) { return o.lineEnding.empty() && o.stamp == StampFormat::Micros; }},
+        GoodCase{{"--eol", "LF", "--stamp", "time"},
+                 [](const Options& o) { return o.lineEnding == "\n" && o.stamp == StampFormat::Time; }},
+        GoodCase{{},
+                 [](const Options& o) {
+                     return o.lineEnding == "\r" && o.stamp == StampFormat::Time && !o.interactive && !o.json;
+                 }},
+        GoodCase{{"-l", "--json"}, [](const Options& o) { return o.listPorts && o.json; }}));
 
 struct BadCase {
     std::vector<std::string> args;
@@ -127,7 +167,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{{"--virtual", "x"}, "--virtual: "}, BadCase{{"--virtual", "70"}, "--virtual: "},
         BadCase{{"--virtual", "5="}, "--virtual: "}, BadCase{{"--dte", "COM0"}, "--dte: "},
         BadCase{{"--dce", "com99"}, "--dce: "}, BadCase{{"--baud"}, "--baud: "},
-        BadCase{{"--frobnicate"}, "--frobnicate: "}, BadCase{{"stray"}, "'stray'"},
+        BadCase{{"--frobnicate"}, "--frobnicate: "}, BadCase{{"/dev/a", "/dev/b", "stray"}, "'stray'"},
+        // A port named as an argument and with an option, or more ports than the mode opens.
+        BadCase{{"/dev/ttyUSB0", "--dte", "/dev/ttyUSB1"}, "'/dev/ttyUSB0': a port is named both"},
+        BadCase{{"--dce", "COM2", "/dev/ttyUSB0"}, "'/dev/ttyUSB0': a port is named both"},
+        BadCase{{"-m", "dte", "/dev/a", "/dev/b"}, "'/dev/b': DTE mode opens one port"},
+        BadCase{{"--mode", "half", "/dev/a", "/dev/b"}, "'/dev/b': Half Duplex mode opens one port"},
+        BadCase{{"COM0"}, "--dte: "}, BadCase{{"-b", "x"}, "--baud: "}, BadCase{{"-m", "y"}, "--mode: "},
+        BadCase{{"-d", "z"}, "--display: "}, BadCase{{"--eol", "crcr"}, "--eol: "},
+        BadCase{{"--stamp", "ms"}, "--stamp: "}, BadCase{{"--json"}, "--json: "},
+        BadCase{{"-i", "--send-stdin"}, "--interactive: "},
+        BadCase{{"--mode", "half", "--interactive"}, "--interactive: "}, BadCase{{"-c"}, "--capture: "},
         BadCase{{"--demo-pace", "0"}, "--demo-pace: "}));
 
 TEST(Options, HelpAndVersionPrintAndExitZero) {
@@ -137,9 +187,15 @@ TEST(Options, HelpAndVersionPrintAndExitZero) {
     for (const char* spelling :
          {"--mode", "--dte",     "--dce",     "--baud",       "--parity",  "--data-bits",  "--stop-bits",
           "--flow", "--display", "--capture", "--send-to",    "--send",    "--send-stdin", "--duration",
-          "--port", "--virtual", "--demo",    "--list-ports", "--version", "--headless"})
+          "--port", "--virtual", "--demo",    "--list-ports", "--version", "--headless",   "--interactive",
+          "--eol",  "--stamp",   "--json",    "-b",           "-m",        "-d",           "-c",
+          "-l",     "-i",        "PORT"})
         EXPECT_NE(help.output.find(spelling), std::string::npos) << spelling;
     EXPECT_EQ(help.output.find("--demo-pace"), std::string::npos) << "test-only option shown";
+    // Which device each side's port faces, by mode.
+    EXPECT_NE(help.output.find("wired to the DCE (a modem)"), std::string::npos) << help.output;
+    EXPECT_NE(help.output.find("wired to the DTE (a terminal)"), std::string::npos) << help.output;
+    EXPECT_NE(help.output.find("transmit line, shown as \" DTE ->> \""), std::string::npos) << help.output;
 
     const ParseResult version = parse({"--version"});
     EXPECT_FALSE(version.run);

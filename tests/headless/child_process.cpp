@@ -24,7 +24,8 @@ bool makePipe(platform::UniqueFd& readEnd, platform::UniqueFd& writeEnd) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::vector<std::string>& environment, int stdoutFd) {
+                           const std::vector<std::string>& environment, int stdoutFd, int stdinFd,
+                           int stderrFd) {
     platform::UniqueFd inRead, outWrite, errWrite;
     if (!makePipe(inRead, stdin_) || !makePipe(stdout_, outWrite) || !makePipe(stderr_, errWrite)) return;
 
@@ -54,12 +55,13 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::dup2(inRead.get(), 0);
+        ::dup2(stdinFd >= 0 ? stdinFd : inRead.get(), 0);
         ::dup2(stdoutFd >= 0 ? stdoutFd : outWrite.get(), 1);
-        ::dup2(errWrite.get(), 2);
+        ::dup2(stderrFd >= 0 ? stderrFd : errWrite.get(), 2);
         ::execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    if (stdinFd >= 0) stdin_.reset();
     ::fcntl(stdout_.get(), F_SETFL, O_NONBLOCK);
     ::fcntl(stderr_.get(), F_SETFL, O_NONBLOCK);
 }

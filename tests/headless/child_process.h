@@ -20,9 +20,11 @@ class ChildProcess {
 public:
     // `environment` entries ("NAME=value") are added to (or replace those of) ours.
     // With `stdoutFd` given (a terminal, say), the child writes there instead
-    // of into the pipe that output() collects.
+    // of into the pipe that output() collects; `stdinFd` and `stderrFd` the
+    // same for standard input (stdinFd() is then invalid) and errors().
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                 const std::vector<std::string>& environment = {}, int stdoutFd = -1);
+                 const std::vector<std::string>& environment = {}, int stdoutFd = -1, int stdinFd = -1,
+                 int stderrFd = -1);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -14,11 +14,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <regex>
 
 #include "child_process.h"
+#include "json_reader.h"
 #include "platform/pty_test_support.h"
 #include "platform/temp_dir.h"
 
@@ -140,8 +144,8 @@ TEST_F(HeadlessRun, StandardInputAtEndDoesNotEndTheSession) {
     auto child = start({"--dte", pty_.slavePath, "--display", "ascii", "--send-stdin"});
     ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
     ASSERT_TRUE(writeAll(child->stdinFd(), "first\nsecond\r\nlast"));
-    child->closeStdin();  // the unterminated last line is sent at the end of input
-    EXPECT_EQ(readUntil(pty_.master.get(), "last"), "firstsecond\rlast");
+    child->closeStdin();  // the unterminated last line is sent at the end of input, without an ending
+    EXPECT_EQ(readUntil(pty_.master.get(), "last"), "first\rsecond\rlast");
     // Still running: what arrives on the line is shown.
     ASSERT_TRUE(writeAll(pty_.master.get(), "still here"));
     EXPECT_TRUE(child->waitForOutput("DCE ->> still here")) << child->output();
@@ -282,7 +286,8 @@ TEST_F(HeadlessRun, ClosedStandardDescriptorsAreNeverTakenByAPort) {
     // Read while the run goes on: the status line of the open would be there already.
     EXPECT_EQ(readUntil(device.get(), "***", 1s), "");
     EXPECT_EQ(child.waitExit(), 0) << child.errors();
-    EXPECT_EQ(child.errors(), "");
+    // Only where the virtual port is, on standard error.
+    EXPECT_EQ(child.errors(), "ostrel: COM5 is the virtual port at " + link + "\n");
 }
 
 TEST_F(HeadlessRun, StandardInputWaitsWhileThePortTakesNothingAndLongLinesGoInPieces) {
@@ -435,6 +440,213 @@ TEST_F(HeadlessRun, ListPortsNamesTheMappedPortsThatOpen) {
     EXPECT_NE(child->output().find("COM12  " + pty_.slavePath + "  "), std::string::npos) << child->output();
     EXPECT_NE(child->output().find("COM13  " + (dir_ / "v13") + "  "), std::string::npos) << child->output();
     EXPECT_EQ(child->errors(), "");
+}
+
+TEST_F(HeadlessRun, SendStdinLinesDecodeEscapesAndEndAsEolSays) {
+    const std::pair<const char*, std::string> table[] = {
+        {"cr", "aA\r\\b\r"}, {"lf", "aA\n\\b\n"}, {"crlf", "aA\r\n\\b\r\n"}, {"none", "aA\\b"}};
+    for (const auto& [eol, wire] : table) {
+        SCOPED_TRACE(eol);
+        auto child = start({"--dte", pty_.slavePath, "--display", "ascii", "--send-stdin", "--eol", eol});
+        ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+        // A CR LF line ends as --eol says too; a bad escape is reported and not sent.
+        ASSERT_TRUE(writeAll(child->stdinFd(), "a\\x41\r\nbad\\q\n\\\\b\n"));
+        EXPECT_EQ(readUntil(pty_.master.get(), wire), wire);
+        child->signal(SIGINT);
+        EXPECT_EQ(child->waitExit(), 0);
+        EXPECT_EQ(child->errors(),
+                  "ostrel: standard input line 2: unknown escape \\q (use \\r \\n \\t \\0 \\\\ or \\xHH); "
+                  "not sent\n");
+    }
+}
+
+TEST_F(HeadlessRun, OnePortNamedAloneIsWatchedInDteModeAndTwoAreIntercededBetween) {
+    auto child = start({pty_.slavePath, "--display", "ascii"});
+    ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+    ASSERT_TRUE(writeAll(pty_.master.get(), "OK"));
+    EXPECT_TRUE(child->waitForOutput(" DCE ->> OK")) << child->output();
+    child->signal(SIGINT);
+    EXPECT_EQ(child->waitExit(), 0);
+
+    auto terminal = openBareMaster();
+    ASSERT_TRUE(terminal.master.valid());
+    auto both = start({pty_.slavePath, terminal.slavePath, "--display", "ascii"});
+    ASSERT_TRUE(both->waitForOutput(kPortOn)) << both->errors();
+    // Intercede: what the modem sends reaches the terminal, and the other way round.
+    ASSERT_TRUE(writeAll(pty_.master.get(), "RING"));
+    EXPECT_EQ(readUntil(terminal.master.get(), "RING"), "RING");
+    ASSERT_TRUE(writeAll(terminal.master.get(), "ATA"));
+    EXPECT_EQ(readUntil(pty_.master.get(), "ATA"), "ATA");
+    EXPECT_TRUE(both->waitForOutput(" DTE ->> ATA")) << both->output();
+    EXPECT_NE(both->output().find(" DCE ->> RING"), std::string::npos) << both->output();
+    both->signal(SIGINT);
+    EXPECT_EQ(both->waitExit(), 0);
+
+    auto clash = start({pty_.slavePath, "--dte", terminal.slavePath});
+    EXPECT_EQ(clash->waitExit(), 2);
+    EXPECT_NE(clash->errors().find("a port is named both as an argument and with --dte"), std::string::npos)
+        << clash->errors();
+}
+
+// A terminal for the child's standard input (or error): the slave, opened.
+struct TestTerminal {
+    platform::test::BareMaster pty = openBareMaster();
+    platform::UniqueFd slave{pty.master.valid() ? ::open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                                                : -1};
+    bool valid() const { return slave.valid(); }
+};
+
+bool sameTermios(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+TEST_F(HeadlessRun, InteractiveSendsEachKeyAndPutsTheTerminalBack) {
+    TestTerminal keyboard;
+    ASSERT_TRUE(keyboard.valid());
+    termios before{};
+    ASSERT_EQ(::tcgetattr(keyboard.slave.get(), &before), 0);
+    ASSERT_NE(before.c_lflag & ICANON, 0u) << "a new terminal starts cooked";
+
+    struct Run {
+        std::vector<std::string> args;
+        std::string typed, wire;
+        bool byCtrlX;  // else by SIGTERM
+    };
+    const Run runs[] = {
+        // Ctrl-C is a key like any other; Ctrl-X ends the run after what came before it.
+        {{"-i"}, "AT\r\x03z\x18", "AT\r\x03z", true},
+        {{"--interactive", "--eol", "crlf", "-d", "hex"}, "AT\r", "AT\r\n", false},
+        {{"-i", "--eol", "none"}, "a\rb", "ab", false},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.typed);
+        std::vector<std::string> args = {"--headless", "--dte", pty_.slavePath};
+        args.insert(args.end(), run.args.begin(), run.args.end());
+        ChildProcess child(OSTREL_BINARY, args, {"XDG_RUNTIME_DIR=" + dir_.path()}, -1, keyboard.slave.get());
+        ASSERT_TRUE(child.waitForOutput(kPortOn)) << child.errors();
+        ASSERT_TRUE(platform::test::waitUntil([&] {
+            termios now{};
+            return ::tcgetattr(keyboard.slave.get(), &now) == 0 &&
+                   (now.c_lflag & (ICANON | ECHO | ISIG)) == 0;
+        })) << "the terminal was not made raw";
+        ASSERT_TRUE(writeAll(keyboard.pty.master.get(), run.typed));
+        EXPECT_EQ(readUntil(pty_.master.get(), run.wire), run.wire);
+        if (!run.byCtrlX) child.signal(SIGTERM);
+        EXPECT_EQ(child.waitExit(), 0) << child.errors();
+        EXPECT_TRUE(child.output().ends_with(kPortOff)) << child.output();
+        termios after{};
+        ASSERT_EQ(::tcgetattr(keyboard.slave.get(), &after), 0);
+        EXPECT_TRUE(sameTermios(before, after)) << "the terminal was not put back";
+        platform::test::readFd(keyboard.pty.master.get(), 1 << 16, 20ms);
+    }
+
+    // Not from a terminal: a clear line, exit 2, and the port never opened.
+    auto piped = start({"--dte", pty_.slavePath, "--interactive"});
+    EXPECT_EQ(piped->waitExit(), 2);
+    EXPECT_EQ(piped->errors().rfind("ostrel: --interactive: standard input is not a terminal", 0), 0u)
+        << piped->errors();
+    EXPECT_EQ(piped->output(), "");
+}
+
+TEST_F(HeadlessRun, ABannerGoesToAStandardErrorThatIsATerminal) {
+    TestTerminal console;
+    ASSERT_TRUE(console.valid());
+    for (const bool interactive : {false, true}) {
+        std::vector<std::string> args = {"--headless", "--dte", pty_.slavePath, "-b", "19200"};
+        if (interactive) args.push_back("-i");
+        ChildProcess child(OSTREL_BINARY, args, {"XDG_RUNTIME_DIR=" + dir_.path()}, -1,
+                           interactive ? console.slave.get() : -1, console.slave.get());
+        const std::string stop = interactive ? "Ctrl-X to stop" : "Ctrl-C to stop";
+        const std::string banner = readUntil(console.pty.master.get(), stop, 20s);
+        EXPECT_NE(banner.find("ostrel: DTE side: COM"), std::string::npos) << banner;
+        EXPECT_NE(banner.find(" " + pty_.slavePath + ", 19200 8N1, flow none"), std::string::npos) << banner;
+        EXPECT_NE(banner.find("ostrel: " + stop), std::string::npos) << banner;
+        EXPECT_EQ(banner.find("DCE side"), std::string::npos) << banner;
+        child.signal(SIGTERM);
+        EXPECT_EQ(child.waitExit(), 0);
+    }
+    // Without a terminal only the virtual port's line is written.
+    const std::string link = dir_ / "v7";
+    auto piped = start({"--dte", pty_.slavePath, "--virtual", "7=" + link, "--duration", "0.2"});
+    EXPECT_EQ(piped->waitExit(), 0);
+    EXPECT_EQ(piped->errors(), "ostrel: COM7 is the virtual port at " + link + "\n");
+}
+
+TEST_F(HeadlessRun, StampsCarryTheDateOrMicrosecondsWhenAsked) {
+    const std::pair<const char*, const char*> table[] = {
+        {"date", R"(\r\n\[(\d{4}-\d\d-\d\d) \d\d:\d\d:\d\d:\d{3}\] DCE ->> hi)"},
+        {"us", R"(\r\n\[\d\d:\d\d:\d\d:\d{6}\] DCE ->> hi)"},
+        {"time", R"(\r\n\[\d\d:\d\d:\d\d:\d{3}\] DCE ->> hi)"},
+    };
+    for (const auto& [stamp, shape] : table) {
+        SCOPED_TRACE(stamp);
+        const auto today = [] {
+            const std::time_t now = std::time(nullptr);
+            std::tm utc{};
+            ::gmtime_r(&now, &utc);
+            char text[16];
+            std::strftime(text, sizeof text, "%Y-%m-%d", &utc);
+            return std::string(text);
+        };
+        const std::string dayBefore = today();
+        auto child = start({"--dte", pty_.slavePath, "--display", "ascii", "--stamp", stamp}, {"TZ=UTC"});
+        ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors();
+        ASSERT_TRUE(writeAll(pty_.master.get(), "hi"));
+        ASSERT_TRUE(child->waitForOutput(" DCE ->> hi")) << child->output();
+        const std::string dayAfter = today();
+        child->signal(SIGINT);
+        EXPECT_EQ(child->waitExit(), 0);
+        std::smatch match;
+        const std::string out = child->output();
+        ASSERT_TRUE(std::regex_search(out, match, std::regex(shape))) << out;
+        if (std::string(stamp) == "date") {
+            EXPECT_TRUE(match[1] == dayBefore || match[1] == dayAfter) << match[1] << " in UTC";
+        }
+    }
+}
+
+TEST_F(HeadlessRun, ListPortsAsJsonNamesEachPortAndWhoHoldsABusyOne) {
+    auto busy = openBareMaster();
+    ASSERT_TRUE(busy.master.valid());
+    platform::UniqueFd holder(::open(busy.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(holder.valid());
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+    auto child = start({"--port", "12=" + pty_.slavePath, "--virtual", "13=" + (dir_ / "v13"), "--port",
+                        "14=" + busy.slavePath, "--port", "15=" + (dir_ / "not-a-device"), "-l", "--json"});
+    EXPECT_EQ(child->waitExit(), 0);
+    const std::optional<JsonValue> list = JsonReader::parse(child->output());
+    ASSERT_TRUE(list && list->kind == JsonValue::Kind::Array) << child->output();
+    std::map<int, const JsonValue*> byNumber;
+    for (const JsonValue& port : list->items) {
+        ASSERT_EQ(port.kind, JsonValue::Kind::Object);
+        for (const char* key :
+             {"number", "path", "by_id", "description", "driver", "usb", "console", "busy", "holder"})
+            ASSERT_NE(port.member(key), nullptr) << key;
+        byNumber[static_cast<int>(port.member("number")->number)] = &port;
+    }
+    ASSERT_TRUE(byNumber.count(12) && byNumber.count(13) && byNumber.count(14)) << child->output();
+    EXPECT_EQ(byNumber.count(15), 0u) << "a path that is no device is not listed";
+    EXPECT_EQ(byNumber[12]->member("path")->text, pty_.slavePath);
+    EXPECT_FALSE(byNumber[12]->member("busy")->boolean);
+    EXPECT_EQ(byNumber[12]->member("holder")->kind, JsonValue::Kind::Null);
+    EXPECT_EQ(byNumber[13]->member("path")->text, dir_ / "v13");
+    const JsonValue& held = *byNumber[14];
+    EXPECT_TRUE(held.member("busy")->boolean);
+    ASSERT_EQ(held.member("holder")->kind, JsonValue::Kind::Object) << child->output();
+    EXPECT_EQ(held.member("holder")->member("pid")->number, static_cast<double>(::getpid()));
+    std::ifstream comm("/proc/self/comm");
+    std::string ownName;
+    std::getline(comm, ownName);
+    EXPECT_EQ(held.member("holder")->member("name")->text, ownName);
+
+    // The same as text.
+    auto text = start({"--port", "14=" + busy.slavePath, "--list-ports"});
+    EXPECT_EQ(text->waitExit(), 0);
+    EXPECT_NE(text->output().find("COM14  " + busy.slavePath + "  mapped with --port  busy (held by " +
+                                  ownName + ", pid " + std::to_string(::getpid()) + ")\n"),
+              std::string::npos)
+        << text->output();
 }
 
 }  // namespace

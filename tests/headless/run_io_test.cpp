@@ -165,6 +165,46 @@ TEST(ListPorts, MarksTheKernelsConsole) {
                                                                other.slavePath + "  16550A UART\n");
 }
 
+TEST(ListPorts, AddsDriverByIdNamesAndSaysWhenThereIsNoPort) {
+    auto usb = platform::test::openBareMaster();
+    ASSERT_TRUE(usb.master.valid());
+    platform::PortMap map;
+    platform::SerialDevice adapter{"ttyUSB0", usb.slavePath, "ftdi_sio", "FTDI FT232R USB UART (0403:6001)"};
+    adapter.byId = {"/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"};
+    adapter.usbVendor = "0403";
+    adapter.usbProduct = "6001";
+    map.addDiscovered({adapter});
+    Pipe out(O_NONBLOCK), err(O_NONBLOCK);
+    ListPortsDetails details;
+    details.errFd = err.write.get();
+    details.devices = {adapter};
+    ASSERT_EQ(ListPorts(map, out.write.get(), details), kExitOk);
+    EXPECT_EQ(platform::test::pendingText(out.read.get()),
+              "COM1  " + usb.slavePath +
+                  "  FTDI FT232R USB UART (0403:6001)  driver ftdi_sio  by-id "
+                  "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0\n");
+    details.json = true;
+    ASSERT_EQ(ListPorts(map, out.write.get(), details), kExitOk);
+    EXPECT_EQ(
+        platform::test::pendingText(out.read.get()),
+        "[\n  {\"number\": 1, \"path\": \"" + usb.slavePath +
+            "\", \"by_id\": \"/dev/serial/by-id/usb-FTDI_FT232R-if00-port0\", \"description\": \"FTDI "
+            "FT232R USB UART (0403:6001)\", \"driver\": \"ftdi_sio\", \"usb\": {\"vendor\": \"0403\", "
+            "\"product\": \"6001\", \"serial\": null}, \"console\": false, \"busy\": false, \"holder\": "
+            "null}\n]\n");
+    EXPECT_EQ(platform::test::pendingText(err.read.get()), "");
+
+    // No port at all: a line on standard error, and for --json an empty array.
+    const platform::PortMap none;
+    details.json = false;
+    ASSERT_EQ(ListPorts(none, out.write.get(), details), kExitOk);
+    EXPECT_EQ(platform::test::pendingText(out.read.get()), "");
+    EXPECT_EQ(platform::test::pendingText(err.read.get()), "ostrel: no serial ports found\n");
+    details.json = true;
+    ASSERT_EQ(ListPorts(none, out.write.get(), details), kExitOk);
+    EXPECT_EQ(platform::test::pendingText(out.read.get()), "[]\n");
+}
+
 TEST(HeadlessRun, AnOutputThatWentAwayEndsTheRunQuietlyAndOtherWriteFailuresAreReported) {
     auto pty = platform::test::openBareMaster();
     platform::test::TempDir dir;

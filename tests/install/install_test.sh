@@ -32,9 +32,20 @@ rendered=$(MANWIDTH=80 man -l "$stage/usr/share/man/man1/ostrel.1.gz" 2>/dev/nul
 for heading in NAME SYNOPSIS DESCRIPTION MODES OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES "SEE ALSO"; do
   grep -q "^$heading" <<<"$rendered" || fail "the man page has no $heading section"
 done
-# Every option of --help is in the man page.
+# Every option of --help is in the man page, the short spellings ("-b,--baud")
+# next to their long ones.
 for option in $("$stage/usr/bin/ostrel" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
   grep -q -- "$option" <<<"$rendered" || fail "the man page does not describe $option"
+done
+short_options=$("$stage/usr/bin/ostrel" --help | grep -o -- '^ *-[a-z],--[a-z][a-z-]*' | tr -d ' ')
+[ -n "$short_options" ] || fail "--help shows no short options"
+for pair in $short_options; do
+  grep -q -- "${pair%%,*}, ${pair#*,}" <<<"$rendered" || fail "the man page does not give $pair"
+done
+# Every choice of an option that has a fixed set of values is in the man page.
+for choices in $("$stage/usr/bin/ostrel" --help | grep -o -- '--[a-z-]* [a-z0-9.]*|[a-z0-9.|]*' | tr ' ' '='); do
+  option=${choices%%=*}
+  grep -q -- "$option ${choices#*=}" <<<"$rendered" || fail "the man page does not list $option ${choices#*=}"
 done
 
 # The completion loads in bash and completes options and their values.
@@ -44,8 +55,23 @@ got=$(bash -c "source '$completion'; COMP_WORDS=(ostrel --mo); COMP_CWORD=1; _os
 [ "$got" = "--mode" ] || fail "completing --mo gave '$got'"
 got=$(bash -c "source '$completion'; COMP_WORDS=(ostrel --parity e); COMP_CWORD=2; _ostrel; echo \"\${COMPREPLY[*]}\"")
 [ "$got" = "even" ] || fail "completing --parity e gave '$got'"
-for option in $("$stage/usr/bin/ostrel" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+got=$(bash -c "source '$completion'; COMP_WORDS=(ostrel --stamp d); COMP_CWORD=2; _ostrel; echo \"\${COMPREPLY[*]}\"")
+[ "$got" = "date" ] || fail "completing --stamp d gave '$got'"
+got=$(bash -c "source '$completion'; COMP_WORDS=(ostrel --eol cr); COMP_CWORD=2; _ostrel; echo \"\${COMPREPLY[*]}\"")
+[ "$got" = "cr crlf" ] || fail "completing --eol cr gave '$got'"
+got=$(bash -c "source '$completion'; COMP_WORDS=(ostrel -m i); COMP_CWORD=2; _ostrel; echo \"\${COMPREPLY[*]}\"")
+[ "$got" = "intercede" ] || fail "completing -m i gave '$got'"
+for option in $("$stage/usr/bin/ostrel" --help | grep -o -- '--[a-z][a-z-]*' | sort -u) \
+              $("$stage/usr/bin/ostrel" --help | grep -o -- '^ *-[a-z],' | tr -d ' ,'); do
   grep -q -- "$option" "$completion" || fail "the bash completion does not offer $option"
+  grep -q -- "$option" "$stage/usr/share/zsh/vendor-completions/_ostrel" || fail "the zsh completion does not offer $option"
+done
+# The values of each option with a fixed set of them are offered by both completions.
+for choices in $("$stage/usr/bin/ostrel" --help | grep -o -- '--[a-z-]* [a-z0-9.]*|[a-z0-9.|]*' | tr ' ' '='); do
+  words=${choices#*=}
+  grep -q -- "${words//|/ }" "$completion" || fail "the bash completion does not offer ${choices%%=*} ${words//|/ }"
+  grep -q -- "(${words//|/ })" "$stage/usr/share/zsh/vendor-completions/_ostrel" ||
+    fail "the zsh completion does not offer ${choices%%=*} ${words//|/ }"
 done
 
 exit $failed

@@ -147,5 +147,53 @@ TEST(SerialDiscovery, FindsTheDevicesInOrderWithTheirDriversAndDescriptions) {
     EXPECT_TRUE(discoverSerialDevices("/nonexistent/ostrel-sysfs", "/dev").empty());
 }
 
+TEST(SerialDiscovery, GivesTheByIdNamesAndTheUsbIdentityOfEachDevice) {
+    test::TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    FakeSysfs sysfs(dir.path());
+    sysfs.legacyUart(0, 4, "0x3F8");
+    sysfs.usbDevice("1-1", "0403", "6001", "A12345", "FTDI", "FT232R USB UART");
+    sysfs.usbSerial("ttyUSB0", "1-1", "ftdi_sio");
+    sysfs.usbDevice("1-3", "2341", "0043", "", "", "");
+    sysfs.acm("ttyACM0", "1-3");
+    sysfs.virtualTty("console");
+    sysfs.file("devices/virtual/tty/console/active", "ttyS0");
+    // The dev tree as udev lays it out: relative links in serial/by-id; one
+    // that points nowhere known and a stray file are ignored.
+    const fs::path dev = fs::path(dir.path()) / "dev";
+    fs::create_directories(dev / "serial/by-id");
+    std::ofstream(dev / "ttyUSB0") << "";
+    std::ofstream(dev / "serial/by-id/README") << "";
+    fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0");
+    fs::create_symlink("../../ttyACM0", dev / "serial/by-id/usb-Arduino_Uno_75833-if00");
+    fs::create_symlink("../../ttyACM0", dev / "serial/by-id/usb-2341_0043-if00");
+    fs::create_symlink("../../ttyUSB9", dev / "serial/by-id/usb-gone-if00-port0");
+
+    const std::vector<SerialDevice> devices = discoverSerialDevices(sysfs.root(), dev.string());
+    ASSERT_EQ(devices.size(), 3u);
+    const SerialDevice& uart = devices[0];
+    const SerialDevice& acm = devices[1];
+    const SerialDevice& ftdi = devices[2];
+    ASSERT_EQ(uart.name, "ttyS0");
+    EXPECT_TRUE(uart.console);
+    EXPECT_TRUE(uart.byId.empty());
+    EXPECT_EQ(uart.usbVendor + uart.usbProduct + uart.usbSerial, "");
+    ASSERT_EQ(ftdi.name, "ttyUSB0");
+    EXPECT_EQ(ftdi.byId, std::vector<std::string>{
+                             (dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0").string()});
+    EXPECT_EQ(ftdi.usbVendor, "0403");
+    EXPECT_EQ(ftdi.usbProduct, "6001");
+    EXPECT_EQ(ftdi.usbSerial, "A12345");
+    EXPECT_EQ(ftdi.driver, "ftdi_sio");
+    EXPECT_FALSE(ftdi.console);
+    ASSERT_EQ(acm.name, "ttyACM0");
+    EXPECT_EQ(acm.byId,
+              (std::vector<std::string>{(dev / "serial/by-id/usb-2341_0043-if00").string(),
+                                        (dev / "serial/by-id/usb-Arduino_Uno_75833-if00").string()}));
+    EXPECT_EQ(acm.usbVendor, "2341");
+    EXPECT_EQ(acm.usbSerial, "");
+    EXPECT_EQ(acm.driver, "cdc_acm");
+}
+
 }  // namespace
 }  // namespace ostrel::platform

@@ -63,6 +63,32 @@ TEST(TextForms, TimeStampsHaveTwoDigitFieldsAndThreeDigitMillisAndNoImpossibleTi
     }
 }
 
+TEST(TextForms, StampFormatsAddTheDateOrMicrosecondsAndTimeIsTheShortOneByteForByte) {
+    const platform::TimeOfDay t{14, 3, 7, 123, 2026, 12, 9, 123456};
+    const std::pair<engine::StampFormat, std::string> cases[] = {
+        {engine::StampFormat::Time, "[14:03:07:123]"},
+        {engine::StampFormat::Date, "[2026-12-09 14:03:07:123]"},
+        {engine::StampFormat::Micros, "[14:03:07:123456]"},
+    };
+    for (const auto& [format, text] : cases) {
+        char buffer[kStampBufferSize] = "unchanged";
+        EXPECT_EQ(FormatTimeStamp(buffer, t, format), 1);
+        EXPECT_EQ(std::string(buffer), text);
+    }
+    char shortForm[16] = {};
+    FormatTimeStamp(shortForm, t);
+    EXPECT_EQ(std::string(shortForm), cases[0].second);
+    // A date or fraction out of range counts as no time: the buffer stays.
+    for (const auto& [bad, format] :
+         {std::pair{platform::TimeOfDay{1, 2, 3, 4, 2026, 13, 1, 0}, engine::StampFormat::Date},
+          std::pair{platform::TimeOfDay{1, 2, 3, 4, 2026, 1, 0, 0}, engine::StampFormat::Date},
+          std::pair{platform::TimeOfDay{1, 2, 3, 4, 0, 0, 0, 1000000}, engine::StampFormat::Micros}}) {
+        char buffer[kStampBufferSize] = "[kept]";
+        FormatTimeStamp(buffer, bad, format);
+        EXPECT_EQ(std::string(buffer), "[kept]");
+    }
+}
+
 class TrafficFormatterTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.valid()); }
@@ -97,6 +123,17 @@ TEST_F(TrafficFormatterTest, LinesBeginWithABreakAndAStampAndChunksContinueThemI
     formatter.BeginTrafficLine(window);
     EXPECT_EQ(window.pieces(), (Pieces{"\r\n", "[09:05:03:042]", "0x00 0x0A 0xFF ", "0x41 0x42 ", "OK\r\n",
                                        "\r\n", "[09:05:03:042]"}));
+}
+
+TEST_F(TrafficFormatterTest, TheStampFormatSetTakesEffectFromTheNextLine) {
+    now = platform::TimeOfDay{9, 5, 3, 42, 2026, 12, 9, 42017};
+    formatter.BeginTrafficLine(window);
+    formatter.SetStampFormat(engine::StampFormat::Date);
+    formatter.BeginTrafficLine(window);
+    formatter.SetStampFormat(engine::StampFormat::Micros);
+    formatter.BeginTrafficLine(window);
+    EXPECT_EQ(window.pieces(), (Pieces{"\r\n", "[09:05:03:042]", "\r\n", "[2026-12-09 09:05:03:042]", "\r\n",
+                                       "[09:05:03:042017]"}));
 }
 
 TEST_F(TrafficFormatterTest, FailedClockKeepsThePreviousStamp) {

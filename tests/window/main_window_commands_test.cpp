@@ -103,6 +103,30 @@ protected:
     MainWindowCommands commands{state, controls, engine, link, formatter};
 };
 
+TEST_F(WindowCommands, TheStampStartChoiceReachesTheTrafficLines) {
+    StartChoices choices;
+    choices.stamp = engine::StampFormat::Date;
+    ControlModel modeWindow;
+    commands.ApplyStartChoices(choices, modeWindow);
+    openIntercede();
+    ASSERT_TRUE(state.portOpen) << link.text();
+    ASSERT_TRUE(dte.write("AT"));
+    ASSERT_TRUE(waitUntil([&] { return link.text().find("0x41 0x54 ") != std::string::npos; }))
+        << link.text();
+    const std::string text = link.text();
+    // "\r\n[yyyy-mm-dd hh:mm:ss:mmm] DCE ->> ": the date before the time.
+    const std::size_t marker = text.find("] DCE ->> ");
+    ASSERT_NE(marker, std::string::npos) << text;
+    const std::size_t open = text.rfind("\r\n[", marker);
+    ASSERT_NE(open, std::string::npos) << text;
+    const std::string stamp = text.substr(open + 3, marker - open - 3);
+    ASSERT_EQ(stamp.size(), 23u) << stamp;
+    EXPECT_EQ(stamp[4], '-');
+    EXPECT_EQ(stamp[7], '-');
+    EXPECT_EQ(stamp[10], ' ');
+    EXPECT_EQ(stamp[13], ':');
+}
+
 TEST_F(WindowCommands, OpenComRelaysAndShowsAndAHangUpClosesTheSessionAsCloseComDoes) {
     openIntercede();
     ASSERT_TRUE(state.portOpen) << link.text();
