@@ -23,6 +23,7 @@
 #include "headless/line_splitter.h"
 #include "headless/output_writer.h"
 #include "headless/terminal_text.h"
+#include "platform/posix_io.h"
 #include "presentation/capture_file.h"
 #include "presentation/send_command.h"
 #include "presentation/traffic_formatter.h"
@@ -183,10 +184,9 @@ private:
             pollfd fds[3] = {
                 {signals_.fd(), POLLIN, 0}, {window_.noticeFd(), POLLIN, 0}, {io_.in, POLLIN, 0}};
             const nfds_t count = readStdin ? 3 : 2;
-            if (::poll(fds, count, timeout) < 0) {
-                if (errno == EINTR) continue;
+            if (const platform::Result<int> polled = platform::io::poll(fds, count, timeout); !polled) {
                 // The session cannot go on; the run did not end as asked.
-                error(std::string("poll: ") + std::strerror(errno));
+                error("poll: " + platform::errnoWords(polled.error().code, platform::ErrorSubject::Port));
                 return kExitOpenFailed;
             }
             if ((fds[0].revents & POLLIN) && signals_.take() != 0) {
@@ -204,12 +204,12 @@ private:
                 }
             }
             if (readStdin && fds[2].revents != 0) {
-                const ssize_t n = ::read(io_.in, buffer, sizeof buffer);
-                if (n > 0) {
-                    for (const std::string& line :
-                         lines.feed(std::string_view(buffer, static_cast<std::size_t>(n))))
+                const platform::Result<std::size_t> n =
+                    platform::io::readSome(io_.in, {reinterpret_cast<std::uint8_t*>(buffer), sizeof buffer});
+                if (n && n.value() > 0) {
+                    for (const std::string& line : lines.feed(std::string_view(buffer, n.value())))
                         send(line);
-                } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                } else if (n || n.error().code != EAGAIN) {
                     // End of input ends the sending, not the session.
                     if (auto last = lines.finish()) send(*last);
                     stdinOpen = false;
