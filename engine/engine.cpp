@@ -91,8 +91,7 @@ std::int32_t Engine::openSide(int side, const PortSettings& settings) {
     // first, so that no thread of the old open serves the new one.
     if (holdsAnything(channel)) ClosePort(channel);
     channel.open.store(true);
-    return OpenPort(channel, link_, settings.portNumber, settings.baudRate, settings.dataBits,
-                    settings.parity, settings.stopBits, settings.flowControl);
+    return OpenPort(channel, link_, settings);
 }
 
 std::int32_t Engine::CloseAllPorts() {
@@ -132,9 +131,7 @@ void Engine::drainTransmitters(const std::array<bool, 2>& closing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
-std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
-                              std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
-                              std::uint8_t flow) {
+std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, const PortSettings& settings) {
     {
         std::lock_guard lock(channel.mutex);
         channel.owner = owner;
@@ -146,6 +143,7 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         channel.enqueued = 0;
     }
     channel.outputFlag.store(true);
+    const std::uint8_t port = settings.portNumber;
     const int number = (port == 0 || port > platform::kMaxComNumber) ? 1 : port;
     channel.portNumber = number;
 
@@ -155,9 +153,9 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         return kStatusFailed;  // the channel stays Failed: open flag set, no port
     }
     platform::TtyPort tty = std::move(opened).value();
-    const platform::LineSettings settings{baud, dataBits, parity, stopBits, flow};
-    for (const std::string& note : tty.configure(settings))
-        openNotes_.push_back(text::settingNote(number, note));
+    const platform::LineSettings line{settings.baudRate, settings.dataBits, settings.parity,
+                                      settings.stopBits, settings.flowControl};
+    for (const std::string& note : tty.configure(line)) openNotes_.push_back(text::settingNote(number, note));
     // Discards what arrived before the configuration and takes the error
     // counters' baseline, so an error flagged before the first wait is not reported.
     tty.purge();

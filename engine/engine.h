@@ -113,9 +113,8 @@ public:
     const platform::PortMap& ports() const { return ports_; }
 
 private:
-    std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
-                          std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
-                          std::uint8_t flow);
+    // Opens the port of `settings` (its COM number and line settings) on `channel`.
+    std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, const PortSettings& settings);
     // Returns the bytes given to the port's transmitter that it never wrote.
     std::uint64_t ClosePort(PortChannel& channel);
     void drainTransmitters(const std::array<bool, 2>& closing);
