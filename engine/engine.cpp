@@ -137,7 +137,6 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, const Por
         channel.owner = owner;
         RingReset(channel.ring, kRingCapacity);
         channel.wantsRoom.store(false);
-        channel.received.store(0);
         channel.hungUpThread.store(0);
         channel.farHungUp.store(false);
         channel.enqueued = 0;
@@ -232,6 +231,30 @@ bool Engine::IsCurrentReceiveThread(std::uint64_t threadId) const {
 bool Engine::isOpen(int side) const {
     if (side != kDteSide && side != kDceSide) return false;
     return channels_[side].open.load();
+}
+
+std::uint64_t Engine::receiveThreadId(int side) const {
+    if (side != kDteSide && side != kDceSide) return 0;
+    return channels_[side].receiveThreadId.load();
+}
+
+int Engine::portNumber(int side) const {
+    if (side != kDteSide && side != kDceSide) return 0;
+    return channels_[side].portNumber;
+}
+
+Engine::SideReading Engine::readSide(int side) const {
+    SideReading reading;
+    if (side != kDteSide && side != kDceSide) return reading;
+    const PortChannel& channel = channels_[side];
+    reading.open = channel.open.load();
+    reading.bytesReceived = channel.bytesReceived.load(std::memory_order_relaxed);
+    reading.lineErrors = channel.lineErrors.load(std::memory_order_relaxed);
+    // The relay may hold the lock for a moment: then the live part waits for the next look.
+    std::unique_lock lock(channel.mutex, std::try_to_lock);
+    if (lock.owns_lock() && channel.port)
+        reading.live = SideReading::Live{channel.port->path(), platform::readModemLines(channel.port->fd())};
+    return reading;
 }
 
 }  // namespace ostrel::engine
