@@ -87,7 +87,6 @@ void SimulatedDevice::run(std::stop_token stop) {
             const platform::Result<std::size_t> n = platform::io::writeSome(
                 line.get(), {reinterpret_cast<const std::uint8_t*>(unsent.data()), unsent.size()});
             if (n) {
-                sent_ += n.value();
                 unsent.erase(0, n.value());
             } else if (n.error().code != EAGAIN) {
                 hungUp = true;

@@ -27,9 +27,7 @@ public:
     SimulatedDevice(const SimulatedDevice&) = delete;
     SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
-    const std::string& path() const { return path_; }
-    // Bytes written to and read from the line so far.
-    std::uint64_t bytesSent() const { return sent_.load(); }
+    // Bytes read from the line so far.
     std::uint64_t bytesReceived() const { return received_.load(); }
 
 private:
@@ -38,7 +36,6 @@ private:
     const std::string path_;
     std::unique_ptr<demo::DeviceScript> script_;
     platform::MillisClock clock_;
-    std::atomic<std::uint64_t> sent_{0};
     std::atomic<std::uint64_t> received_{0};
     std::jthread thread_;  // last: started once the members above exist
 };
@@ -47,8 +44,6 @@ private:
 class DemoLine {
 public:
     DemoLine(const std::string& dteLink, const std::string& dceLink, int paceMs, std::uint32_t seed);
-    const SimulatedDevice& dte() const { return dte_; }
-    const SimulatedDevice& dce() const { return dce_; }
 
 private:
     SimulatedDevice dte_;

@@ -91,8 +91,7 @@ std::int32_t Engine::openSide(int side, const PortSettings& settings) {
     // first, so that no thread of the old open serves the new one.
     if (holdsAnything(channel)) ClosePort(channel);
     channel.open.store(true);
-    return OpenPort(channel, link_, settings.portNumber, settings.baudRate, settings.dataBits,
-                    settings.parity, settings.stopBits, settings.flowControl);
+    return OpenPort(channel, link_, settings);
 }
 
 std::int32_t Engine::CloseAllPorts() {
@@ -132,20 +131,18 @@ void Engine::drainTransmitters(const std::array<bool, 2>& closing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
-std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
-                              std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
-                              std::uint8_t flow) {
+std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, const PortSettings& settings) {
     {
         std::lock_guard lock(channel.mutex);
         channel.owner = owner;
         RingReset(channel.ring, kRingCapacity);
         channel.wantsRoom.store(false);
-        channel.received.store(0);
         channel.hungUpThread.store(0);
         channel.farHungUp.store(false);
         channel.enqueued = 0;
     }
     channel.outputFlag.store(true);
+    const std::uint8_t port = settings.portNumber;
     const int number = (port == 0 || port > platform::kMaxComNumber) ? 1 : port;
     channel.portNumber = number;
 
@@ -155,9 +152,9 @@ std::int32_t Engine::OpenPort(PortChannel& channel, WindowLink* owner, std::uint
         return kStatusFailed;  // the channel stays Failed: open flag set, no port
     }
     platform::TtyPort tty = std::move(opened).value();
-    const platform::LineSettings settings{baud, dataBits, parity, stopBits, flow};
-    for (const std::string& note : tty.configure(settings))
-        openNotes_.push_back(text::settingNote(number, note));
+    const platform::LineSettings line{settings.baudRate, settings.dataBits, settings.parity,
+                                      settings.stopBits, settings.flowControl};
+    for (const std::string& note : tty.configure(line)) openNotes_.push_back(text::settingNote(number, note));
     // Discards what arrived before the configuration and takes the error
     // counters' baseline, so an error flagged before the first wait is not reported.
     tty.purge();
@@ -234,6 +231,30 @@ bool Engine::IsCurrentReceiveThread(std::uint64_t threadId) const {
 bool Engine::isOpen(int side) const {
     if (side != kDteSide && side != kDceSide) return false;
     return channels_[side].open.load();
+}
+
+std::uint64_t Engine::receiveThreadId(int side) const {
+    if (side != kDteSide && side != kDceSide) return 0;
+    return channels_[side].receiveThreadId.load();
+}
+
+int Engine::portNumber(int side) const {
+    if (side != kDteSide && side != kDceSide) return 0;
+    return channels_[side].portNumber;
+}
+
+Engine::SideReading Engine::readSide(int side) const {
+    SideReading reading;
+    if (side != kDteSide && side != kDceSide) return reading;
+    const PortChannel& channel = channels_[side];
+    reading.open = channel.open.load();
+    reading.bytesReceived = channel.bytesReceived.load(std::memory_order_relaxed);
+    reading.lineErrors = channel.lineErrors.load(std::memory_order_relaxed);
+    // The relay may hold the lock for a moment: then the live part waits for the next look.
+    std::unique_lock lock(channel.mutex, std::try_to_lock);
+    if (lock.owns_lock() && channel.port)
+        reading.live = SideReading::Live{channel.port->path(), platform::readModemLines(channel.port->fd())};
+    return reading;
 }
 
 }  // namespace ostrel::engine

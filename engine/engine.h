@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -37,6 +38,7 @@
 #include "engine/window_link.h"
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/modem_lines.h"
 #include "platform/port_map.h"
 
 namespace ostrel::engine {
@@ -108,14 +110,34 @@ public:
     bool IsCurrentReceiveThread(std::uint64_t threadId) const;
     // The channel's open flag (also true in the Failed state, until CloseAllPorts).
     bool isOpen(int side) const;
-    PortChannel& channel(int side) { return channels_[side]; }
-    const PortChannel& channel(int side) const { return channels_[side]; }
+    // The id of the side's receive thread (as in its receive-exit notice); 0 when none runs.
+    std::uint64_t receiveThreadId(int side) const;
+    // The COM number the side's last open used (0 before any open).
+    int portNumber(int side) const;
+    // What the window's status bar shows of one side.
+    struct SideReading {
+        bool open = false;
+        std::uint64_t bytesReceived = 0;  // over the whole run, not only this open
+        std::uint64_t lineErrors = 0;
+        // The open port's path and modem lines; empty when the side has no
+        // port, or when the relay held the channel for the moment (the
+        // caller looks again at its next poll).
+        struct Live {
+            std::string path;
+            std::optional<platform::ModemLines> modemLines;
+        };
+        std::optional<Live> live;
+    };
+    SideReading readSide(int side) const;
     const platform::PortMap& ports() const { return ports_; }
 
 private:
-    std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, std::uint8_t port, std::uint32_t baud,
-                          std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits,
-                          std::uint8_t flow);
+    // Tests reach the channels (rings, transmitters, flags) through it
+    // (tests/engine/engine_test_access.h).
+    friend struct EngineTestAccess;
+
+    // Opens the port of `settings` (its COM number and line settings) on `channel`.
+    std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, const PortSettings& settings);
     // Returns the bytes given to the port's transmitter that it never wrote.
     std::uint64_t ClosePort(PortChannel& channel);
     void drainTransmitters(const std::array<bool, 2>& closing);

@@ -49,8 +49,6 @@ struct PortChannel {
     std::unique_ptr<platform::Transmitter> transmitter;
     int portNumber = 0;
     std::atomic<bool> wantsRoom{false};
-    // Bytes the receive thread has read from the port since the open.
-    std::atomic<std::uint64_t> received{0};
     // The id of a receive thread that ended on a hang-up and whose ending
     // the pump has not finished yet; 0 otherwise.
     std::atomic<std::uint64_t> hungUpThread{0};
@@ -58,9 +56,9 @@ struct PortChannel {
     std::atomic<bool> farHungUp{false};
     // Bytes given to the transmitter since the open (under `mutex`).
     std::uint64_t enqueued = 0;
-    // Counted by the receive thread over the whole run, read by the window's
-    // status bar: bytes received and line errors (parity, framing, overrun,
-    // break) reported by the port.
+    // Counted by the receive thread over the whole run (never reset by an
+    // open), read by the window's status bar: bytes received and line errors
+    // (parity, framing, overrun, break) reported by the port.
     std::atomic<std::uint64_t> bytesReceived{0};
     std::atomic<std::uint64_t> lineErrors{0};
     mutable std::mutex mutex;  // locked by const looks too (the pump's relay check)

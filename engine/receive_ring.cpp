@@ -27,12 +27,6 @@ bool RingEmpty(const ReceiveRing& ring) {
     return ring.writeIndex.load() == ring.readIndex.load();
 }
 
-bool RingFull(const ReceiveRing& ring) {
-    const std::uint32_t read = ring.readIndex.load();
-    const std::uint32_t write = ring.writeIndex.load();
-    return read == 0 ? write == ring.capacity - 1 : read == write + 1;
-}
-
 std::uint32_t RingFreeRoom(const ReceiveRing& ring) {
     const std::uint32_t read = ring.readIndex.load();
     const std::uint32_t write = ring.writeIndex.load();
@@ -53,16 +47,6 @@ std::uint32_t RingStore(ReceiveRing& ring, const std::uint8_t* bytes, std::uint3
     if (write >= capacity) write -= capacity;
     ring.writeIndex.store(write);
     return n;
-}
-
-bool RingTake(ReceiveRing& ring, std::uint8_t& byte) {
-    std::uint8_t taken = 0;
-    if (RingTakeChunk(ring, &taken, 1) == 0) {
-        byte = 0;
-        return false;
-    }
-    byte = taken;
-    return true;
 }
 
 std::uint32_t RingTakeChunk(ReceiveRing& ring, std::uint8_t* out, std::uint32_t max) {

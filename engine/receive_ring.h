@@ -22,14 +22,11 @@ struct ReceiveRing {
 };
 
 bool RingEmpty(const ReceiveRing& ring);
-bool RingFull(const ReceiveRing& ring);
 std::uint32_t RingFreeRoom(const ReceiveRing& ring);  // bytes that RingStore would accept now
 // Stores bytes in order while the ring is not full; returns how many were
 // stored. The receive thread never offers more than RingFreeRoom(), so
 // nothing is dropped.
 std::uint32_t RingStore(ReceiveRing& ring, const std::uint8_t* bytes, std::uint32_t count);
-// Takes one byte; false (and byte 0) when the ring is empty.
-bool RingTake(ReceiveRing& ring, std::uint8_t& byte);
 // Takes up to `max` bytes at once (the pump's chunk); returns the count.
 std::uint32_t RingTakeChunk(ReceiveRing& ring, std::uint8_t* out, std::uint32_t max);
 // Empties the ring and sets the capacity. Only while neither thread uses it.

@@ -45,7 +45,6 @@ void Engine::ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint
             const std::uint32_t storeStart = channel.ring.writeIndex.load();
             const bool wasEmpty = RingEmpty(channel.ring);
             RingStore(channel.ring, buffer.data(), static_cast<std::uint32_t>(outcome.count));
-            channel.received.fetch_add(outcome.count);
             const bool emptiedMeanwhile = channel.ring.readIndex.load() == storeStart;
             if (wasEmpty || emptiedMeanwhile) {
                 // The engine wakes its own pump; the window's notice is only

@@ -28,6 +28,7 @@
 #include "headless/raw_terminal.h"
 #include "headless/start_banner.h"
 #include "headless/terminal_text.h"
+#include "platform/posix_io.h"
 #include "presentation/capture_file.h"
 #include "presentation/send_command.h"
 #include "presentation/traffic_formatter.h"
@@ -202,10 +203,9 @@ private:
             pollfd fds[3] = {
                 {signals_.fd(), POLLIN, 0}, {window_.noticeFd(), POLLIN, 0}, {io_.in, POLLIN, 0}};
             const nfds_t count = readStdin ? 3 : 2;
-            if (::poll(fds, count, timeout) < 0) {
-                if (errno == EINTR) continue;
+            if (const platform::Result<int> polled = platform::io::poll(fds, count, timeout); !polled) {
                 // The session cannot go on; the run did not end as asked.
-                error(std::string("poll: ") + std::strerror(errno));
+                error("poll: " + platform::errnoWords(polled.error().code, platform::ErrorSubject::Port));
                 return kExitOpenFailed;
             }
             if ((fds[0].revents & POLLIN) && signals_.take() != 0) {
@@ -223,15 +223,15 @@ private:
                 }
             }
             if (readStdin && fds[2].revents != 0) {
-                const ssize_t n = ::read(io_.in, buffer, sizeof buffer);
-                if (n > 0 && options_.interactive) {
-                    if (sendKeys(std::string_view(buffer, static_cast<std::size_t>(n)))) return kExitOk;
-                } else if (n > 0) {
+                const platform::Result<std::size_t> n =
+                    platform::io::readSome(io_.in, {reinterpret_cast<std::uint8_t*>(buffer), sizeof buffer});
+                if (n && n.value() > 0 && options_.interactive) {
+                    if (sendKeys(std::string_view(buffer, n.value()))) return kExitOk;
+                } else if (n && n.value() > 0) {
                     std::vector<bool> ended;
-                    const std::vector<std::string> got =
-                        lines.feed(std::string_view(buffer, static_cast<std::size_t>(n)), &ended);
+                    const std::vector<std::string> got = lines.feed(std::string_view(buffer, n.value()), &ended);
                     for (std::size_t i = 0; i < got.size(); ++i) sendLine(got[i], ended[i], ++lineNumber);
-                } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                } else if (n || n.error().code != EAGAIN) {
                     // The terminal typed on went away: nobody can stop the run with Ctrl-X.
                     if (options_.interactive) return kExitOk;
                     // End of input ends the sending, not the session.

@@ -2,11 +2,13 @@
 
 #include <poll.h>
 #include <pthread.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <new>
+#include <span>
+
+#include "platform/posix_io.h"
 
 namespace ostrel::headless {
 namespace {
@@ -88,22 +90,26 @@ void OutputWriter::join() {
 }
 
 bool OutputWriter::writeAll(const std::string& text) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                              text.size());
     std::size_t done = 0;
-    while (done < text.size()) {
+    while (done < bytes.size()) {
         if (abandoned_.load()) {
-            dropped_ += text.size() - done;
+            dropped_ += bytes.size() - done;
             return false;
         }
-        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
+        // The *Once calls: abandon()'s signal must end a write or a wait
+        // that the reader holds, and a call that retried EINTR never would.
+        const platform::Result<std::size_t> n = platform::io::writeSomeOnce(fd_, bytes.subspan(done));
+        if (n && n.value() > 0) {
+            done += n.value();
+        } else if (!n && n.error().code == EINTR) {
+            continue;  // abandoned_ is looked at again
+        } else if (!n && n.error().code == EAGAIN) {
             pollfd out{fd_, POLLOUT, 0};
-            (void)::poll(&out, 1, 1000);
+            (void)platform::io::pollOnce(&out, 1, 1000);
         } else {
-            fail(n < 0 ? errno : EIO);
+            fail(n ? EIO : n.error().code);
             return false;
         }
     }

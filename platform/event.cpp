@@ -29,21 +29,9 @@ void Event::reset() {
     set_ = false;
 }
 
-bool Event::isSet() const {
-    std::lock_guard lock(mutex_);
-    return set_;
-}
-
 bool Event::wait(std::stop_token stop) {
     std::unique_lock lock(mutex_);
     if (!cv_.wait(lock, stop, [this] { return set_; })) return false;
-    if (mode_ == Reset::Auto) set_ = false;
-    return true;
-}
-
-bool Event::waitFor(std::chrono::milliseconds timeout, std::stop_token stop) {
-    std::unique_lock lock(mutex_);
-    if (!cv_.wait_for(lock, stop, timeout, [this] { return set_; })) return false;
     if (mode_ == Reset::Auto) set_ = false;
     return true;
 }

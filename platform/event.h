@@ -3,7 +3,6 @@
 // event over a mutex and condition variable, and a WakeFd (eventfd) for the
 // places where a wake-up must be poll()ed together with a port.
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stop_token>
@@ -19,16 +18,13 @@ public:
 
     void set();
     void reset();
-    bool isSet() const;
     // Waits until set or stop requested. Returns true when the event was set.
     // An auto-reset event is reset by a successful wait.
     bool wait(std::stop_token stop);
-    // As wait(), with a time-out; false on time-out or stop.
-    bool waitFor(std::chrono::milliseconds timeout, std::stop_token stop = {});
 
 private:
     const Reset mode_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable_any cv_;
     bool set_;
 };

@@ -41,6 +41,12 @@ Result<std::size_t> writeVector(int fd, const iovec* vectors, int count) {
     return static_cast<std::size_t>(n);
 }
 
+Result<std::size_t> writeSomeOnce(int fd, std::span<const std::uint8_t> bytes) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) return lastError("write");
+    return static_cast<std::size_t>(n);
+}
+
 Status writeAll(int fd, std::span<const std::uint8_t> bytes, const WriteAllPolicy& policy,
                 std::size_t* written) {
     std::size_t done = 0;
@@ -69,6 +75,12 @@ Status writeAll(int fd, std::span<const std::uint8_t> bytes, const WriteAllPolic
 
 Result<int> poll(pollfd* fds, std::size_t count, int timeoutMs) {
     const int ready = retryInterrupted([&] { return ::poll(fds, static_cast<nfds_t>(count), timeoutMs); });
+    if (ready < 0) return lastError("poll");
+    return ready;
+}
+
+Result<int> pollOnce(pollfd* fds, std::size_t count, int timeoutMs) {
+    const int ready = ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
     if (ready < 0) return lastError("poll");
     return ready;
 }

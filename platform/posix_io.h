@@ -1,7 +1,8 @@
 #pragma once
 // The one place where the rest of the code makes the plain I/O system calls:
 // read, write, writev, poll, ioctl, flock, tcflush, eventfd reads and writes.
-// Each call retries EINTR here and nowhere else, and hands errors back as
+// Each call retries EINTR here and nowhere else (the *Once calls hand it
+// back, for a caller that a signal must break off), and hands errors back as
 // SysError values (errno is read right after the failing call, never left
 // for the caller). Each function is a thin wrapper over one call, so that a
 // test build can put a fault-injecting definition of this file's functions
@@ -26,6 +27,9 @@ Result<std::size_t> readSome(int fd, std::span<std::uint8_t> out);
 // One write() / writev(); the count may be short. EAGAIN is an error.
 Result<std::size_t> writeSome(int fd, std::span<const std::uint8_t> bytes);
 Result<std::size_t> writeVector(int fd, const iovec* vectors, int count);
+// One write() with no retry: EINTR comes back as an error, so that a signal
+// (with a handler installed without SA_RESTART) breaks off a blocking write.
+Result<std::size_t> writeSomeOnce(int fd, std::span<const std::uint8_t> bytes);
 
 // What writeAll() does when the fd takes nothing right now (EAGAIN on a
 // non-blocking fd).
@@ -50,6 +54,8 @@ Status writeAll(int fd, std::span<const std::uint8_t> bytes, const WriteAllPolic
 // poll(); returns the number of ready fds (0 on time-out). After an EINTR
 // the wait starts again with the full time-out.
 Result<int> poll(pollfd* fds, std::size_t count, int timeoutMs);
+// One poll() with no retry: EINTR comes back as an error.
+Result<int> pollOnce(pollfd* fds, std::size_t count, int timeoutMs);
 
 // ioctl() with a pointer argument (or none); the result when it is >= 0.
 Result<int> ioctl(int fd, unsigned long request, void* argument = nullptr);

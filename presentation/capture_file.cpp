@@ -4,53 +4,18 @@
 #include "presentation/capture_file.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <cstring>
 
 #include "engine/status_text.h"
+#include "platform/posix_io.h"
+#include "platform/sys_error.h"
 
 namespace ostrel::presentation {
 
 namespace {
-
-// Stands for "another program holds a lock on the file"; no system call
-// returns it, so an EAGAIN from elsewhere is never read as a lock.
-constexpr int kLockedElsewhere = -1;
-
-// The reason a capture file could not be opened or written, in words for a
-// file (the platform's own words speak of ports).
-std::string fileProblem(const std::string& name, int code) {
-    std::string words;
-    switch (code) {
-        case kLockedElsewhere:
-            words = "locked by another program";
-            break;
-        case ENOENT:
-            words = "no such file or folder";
-            break;
-        case EACCES:
-        case EPERM:
-            words = "permission denied";
-            break;
-        case ENXIO:
-            words = "no program reads this pipe";
-            break;
-        default: {
-            char buffer[128];
-            // GNU strerror_r returns the text, possibly not in `buffer`.
-            const char* text = ::strerror_r(code, buffer, sizeof buffer);
-            words = text;
-            if (!words.empty())
-                words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
-        }
-    }
-    return name + ": " + words;
-}
 
 // Takes a write lock on the whole of a regular file as an open file
 // description lock. It conflicts with POSIX (fcntl, lockf) and open file
@@ -62,7 +27,9 @@ int lockRecords(int fd) {
     whole.l_start = 0;
     whole.l_len = 0;  // to the end, however the file grows
     if (::fcntl(fd, F_OFD_SETLK, &whole) == 0) return 0;
-    return errno == EAGAIN || errno == EACCES ? kLockedElsewhere : errno;
+    // Either code means another program holds a lock: said as EWOULDBLOCK, the
+    // code that the file words call "locked by another program".
+    return errno == EAGAIN || errno == EACCES ? EWOULDBLOCK : errno;
 }
 
 // Opens `name` for writing without emptying it, holds it with an exclusive
@@ -74,7 +41,8 @@ int lockRecords(int fd) {
 int openLocked(const std::string& name, platform::UniqueFd& out) {
     platform::UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
     if (!fd.valid()) return errno;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? kLockedElsewhere : errno;
+    if (const platform::Status locked = platform::io::lockExclusive(fd.get()); !locked)
+        return locked.error().code;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return errno;
     // Devices and FIFOs have nothing to empty (and refuse ftruncate).
@@ -114,7 +82,7 @@ bool CaptureFile::Start(const std::string& fileName, engine::WindowLink& window,
             std::lock_guard lock(mutex_);
             fileName_ = fileName;
         }
-        const std::string reason = fileProblem(fileName, error);
+        const std::string reason = platform::describeFileError(fileName, error);
         window.appendStatusText(kFileInUse);
         window.appendStatusText(engine::text::statusLine(reason));
         if (problem) *problem = reason;
@@ -168,7 +136,7 @@ void CaptureFile::end(engine::WindowLink* window, std::optional<std::chrono::mil
     if (!wasActive || window == nullptr) return;
     std::optional<std::string> trouble;
     if (ending.error != 0) {
-        trouble = failureLine(fileProblem(name, ending.error), ending.written);
+        trouble = failureLine(platform::describeFileError(name, ending.error), ending.written);
     } else if (ending.unwritten != 0) {
         trouble = failureLine(
             name + ": " + std::to_string(ending.unwritten) + " bytes not written, the reader took too long",
@@ -191,7 +159,7 @@ void CaptureFile::writeFailed(std::uint64_t generation, int error, std::uint64_t
         notify = endedNotify_;
         name = fileName_;
     }
-    window->appendStatusText(failureLine(fileProblem(name, error), written));
+    window->appendStatusText(failureLine(platform::describeFileError(name, error), written));
     window->appendStatusText(kCaptureEnded);
     if (notify) notify();
 }

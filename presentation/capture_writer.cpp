@@ -4,13 +4,12 @@
 
 #include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <system_error>
+
+#include "platform/posix_io.h"
 
 namespace ostrel::presentation {
 
@@ -24,11 +23,9 @@ constexpr std::size_t kCompactThreshold = 1u << 16;
 
 CaptureWriter::CaptureWriter(platform::UniqueFd file, FailureHandler onFailure, std::size_t bound)
     : file_(std::move(file)),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       onFailure_(std::move(onFailure)),
       bound_(bound),
       lastProgress_(std::chrono::steady_clock::now()) {
-    if (!wake_.valid()) throw std::system_error(errno, std::generic_category(), "eventfd");
     thread_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
 }
 
@@ -57,31 +54,29 @@ void CaptureWriter::release() {
 }
 
 void CaptureWriter::giveUp() {
-    const std::uint64_t one = 1;
-    (void)!::write(wake_.get(), &one, sizeof one);
+    wake_.signal();
 }
 
 bool CaptureWriter::writeAll(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(file_.get(), bytes.data(), bytes.size());
-        if (n > 0) {
+        const platform::Result<std::size_t> n = platform::io::writeSome(file_.get(), bytes);
+        if (n && n.value() > 0) {
             {
                 std::lock_guard lock(mutex_);
-                written_ += static_cast<std::uint64_t>(n);
-                inFlight_ -= static_cast<std::size_t>(n);
+                written_ += n.value();
+                inFlight_ -= n.value();
                 lastProgress_ = std::chrono::steady_clock::now();
             }
             progressCv_.notify_all();
-            bytes = bytes.subspan(static_cast<std::size_t>(n));
+            bytes = bytes.subspan(n.value());
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) {
+        if (!n && n.error().code == EAGAIN) {
             // A slow reader: wait for room, or for finish() to give up.
-            pollfd fds[2] = {{file_.get(), POLLOUT, 0}, {wake_.get(), POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+            pollfd fds[2] = {{file_.get(), POLLOUT, 0}, {wake_.fd(), POLLIN, 0}};
+            if (const platform::Result<int> ready = platform::io::poll(fds, 2, -1); !ready) {
                 std::lock_guard lock(mutex_);
-                error_ = errno;
+                error_ = ready.error().code;
                 return false;
             }
             std::lock_guard lock(mutex_);
@@ -90,7 +85,7 @@ bool CaptureWriter::writeAll(std::span<const std::uint8_t> bytes) {
         }
         // A write that takes nothing from a non-empty buffer counts as a full disk.
         std::lock_guard lock(mutex_);
-        error_ = n < 0 ? errno : ENOSPC;
+        error_ = n ? ENOSPC : n.error().code;
         return false;
     }
     return true;

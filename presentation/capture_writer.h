@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/event.h"
 #include "platform/unique_fd.h"
 
 namespace ostrel::presentation {
@@ -61,7 +62,7 @@ private:
     void giveUp();
 
     platform::UniqueFd file_;
-    platform::UniqueFd wake_;  // eventfd: wakes a writer waiting for POLLOUT
+    platform::WakeFd wake_;  // wakes a writer waiting for POLLOUT
     FailureHandler onFailure_;
     const std::size_t bound_;
 

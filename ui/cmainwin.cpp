@@ -150,19 +150,18 @@ void Cmainwin::refreshStatus() {
     StatusFacts facts;
     facts.mode = state_.mode.load();
     for (const int side : {engine::kDteSide, engine::kDceSide}) {
-        const engine::PortChannel& channel = engine_.channel(side);
-        if (!channel.open.load()) continue;
+        engine::Engine::SideReading reading = engine_.readSide(side);
+        if (!reading.open) continue;
         SideStatus status;
         status.side = side == engine::kDteSide ? "DTE" : "DCE";
         status.settings = side == engine::kDteSide ? state_.config.dte : state_.config.dce;
         status.portNumber = status.settings.portNumber;
-        status.bytesReceived = channel.bytesReceived.load(std::memory_order_relaxed);
-        status.lineErrors = channel.lineErrors.load(std::memory_order_relaxed);
-        // The relay may hold the lock for a moment: then the lines wait for the next poll.
-        std::unique_lock lock(channel.mutex, std::try_to_lock);
-        if (lock.owns_lock() && channel.port) {
-            status.path = channel.port->path();
-            status.modemLines = platform::readModemLines(channel.port->fd());
+        status.bytesReceived = reading.bytesReceived;
+        status.lineErrors = reading.lineErrors;
+        // Without the live part (no port, or the relay held it), the path comes from the port map.
+        if (reading.live) {
+            status.path = std::move(reading.live->path);
+            status.modemLines = reading.live->modemLines;
         } else if (const platform::PortEntry* entry = engine_.ports().find(status.portNumber)) {
             status.path = entry->path;
         }

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <random>
 
+#include "platform/posix_io.h"
 #include "platform/unique_fd.h"
 
 namespace ostrel::window {
@@ -30,26 +32,24 @@ std::optional<std::string> readRegularFile(const std::string& path) {
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     std::string content;
-    char buffer[4096];
+    std::uint8_t buffer[4096];
     while (true) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return std::nullopt;
-        if (got == 0) break;
-        content.append(buffer, static_cast<std::size_t>(got));
+        const platform::Result<std::size_t> got = platform::io::readSome(fd.get(), buffer);
+        if (!got) return std::nullopt;
+        if (got.value() == 0) break;
+        content.append(reinterpret_cast<const char*>(buffer), got.value());
         if (content.size() > 1024 * 1024) return std::nullopt;  // not ours, whatever it is
     }
     return content;
 }
 
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t put = ::write(fd, text.data(), text.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        text.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
+// All of `text` into the blocking file `fd`, then to the disk; the errno of
+// the step that failed, or 0.
+int writeAndSync(int fd, std::string_view text) {
+    const platform::Status written =
+        platform::io::writeAll(fd, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    if (!written) return written.error().code;
+    return ::fsync(fd) == 0 ? 0 : errno;
 }
 
 std::string reason(int error) {
@@ -87,10 +87,9 @@ RegistrationOutcome InstallDesktopIcon(const std::string& iconDirectory) {
             return {1, "RegServer: cannot write " + temporary + ": " + reason(errno)};
     }
     if (!fd.valid()) return {1, "RegServer: cannot make a temporary file in " + iconDirectory};
-    const bool written = writeAll(fd.get(), OstrelIconSvg()) && ::fsync(fd.get()) == 0;
-    const int writeError = errno;
+    const int writeError = writeAndSync(fd.get(), OstrelIconSvg());
     fd.reset();
-    if (!written) {
+    if (writeError != 0) {
         ::unlink(temporary.c_str());
         return {1, "RegServer: cannot write " + temporary + ": " + reason(writeError)};
     }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include "engine_test_access.h"
 #include "engine_test_support.h"
 
 namespace ostrel::engine::testing {
@@ -20,7 +21,7 @@ TEST_F(ReceiveThreads, OnlyAnEmptyRingThatGetsBytesPostsDataReady) {
     link.setMode(kDceEmulation);
     link.deferPump(true);  // the ring is not emptied in between
     ASSERT_EQ(open(kDceEmulation), kStatusOk);
-    const ReceiveRing& ring = engine->channel(kDceSide).ring;
+    const ReceiveRing& ring = EngineTestAccess::channel(*engine, kDceSide).ring;
     ASSERT_TRUE(far[1]->write("a"));
     ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8190; }));
     ASSERT_TRUE(far[1]->write("bcd"));
@@ -40,7 +41,7 @@ TEST_F(ReceiveThreads, AFullRingLosesNoByte) {
     std::atomic<std::uint32_t> leastRoom{8191};
     presenter.setShowHook([&](std::string_view) {
         std::this_thread::sleep_for(1ms);
-        const std::uint32_t room = RingFreeRoom(engine->channel(kDteSide).ring);
+        const std::uint32_t room = RingFreeRoom(EngineTestAccess::channel(*engine, kDteSide).ring);
         std::uint32_t least = leastRoom.load();
         while (room < least && !leastRoom.compare_exchange_weak(least, room)) {
         }
@@ -58,8 +59,8 @@ TEST_F(ReceiveThreads, AFullRingLosesNoByte) {
 
 TEST_F(ReceiveThreads, ClosingEndsEachThreadWithOneNoticeThatIsNotCurrentAfterAReopen) {
     ASSERT_EQ(open(kFullDuplex), kStatusOk);
-    const auto dteId = engine->channel(kDteSide).receiveThreadId.load();
-    const auto dceId = engine->channel(kDceSide).receiveThreadId.load();
+    const auto dteId = engine->receiveThreadId(kDteSide);
+    const auto dceId = engine->receiveThreadId(kDceSide);
     EXPECT_NE(dteId, dceId);
     engine->CloseAllPorts();
     // The threads were joined: their notices are already there. Both sides
@@ -79,7 +80,7 @@ TEST_F(ReceiveThreads, ClosingEndsEachThreadWithOneNoticeThatIsNotCurrentAfterAR
 
     // The notice of the old session arrives late, after a new open.
     ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    const auto newId = engine->channel(kDteSide).receiveThreadId.load();
+    const auto newId = engine->receiveThreadId(kDteSide);
     EXPECT_NE(newId, dteId);
     EXPECT_FALSE(engine->IsCurrentReceiveThread(dteId));
     EXPECT_TRUE(engine->IsCurrentReceiveThread(newId));
@@ -94,14 +95,15 @@ TEST_F(ReceiveThreads, EverythingReadBeforeAHangUpIsShownBeforeTheDisconnectLine
     const Bytes data = randomBytes(4000, 5);
     ASSERT_TRUE(far[0]->write(data));
     // Hangs up as soon as the receive thread has read something.
-    ASSERT_TRUE(waitUntil([&] { return engine->channel(kDteSide).received.load() > 0; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return EngineTestAccess::channel(*engine, kDteSide).bytesReceived.load() > 0; }));
     far[0]->hangUp();
     ASSERT_TRUE(waitUntil([&] { return !link.exitNotices().empty(); }));
     EXPECT_TRUE(link.exitNotices().front().hungUp);
 
     // What the kernel discarded at the hang-up never reached the engine; all
     // that the receive thread read is shown, in order, before the line.
-    const std::uint64_t read = engine->channel(kDteSide).received.load();
+    const std::uint64_t read = EngineTestAccess::channel(*engine, kDteSide).bytesReceived.load();
     const auto entries = link.entries();
     const std::string shown = bytesUnder(entries, text::kFromDceMarker);
     EXPECT_EQ(shown.size(), read);
@@ -115,7 +117,7 @@ TEST_F(ReceiveThreads, EverythingReadBeforeAHangUpIsShownBeforeTheDisconnectLine
 
 TEST_F(ReceiveThreads, HangUpEndsTheThreadAtOnceWithoutSpinning) {
     ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    const auto id = engine->channel(kDteSide).receiveThreadId.load();
+    const auto id = engine->receiveThreadId(kDteSide);
     far[0]->hangUp();
     ASSERT_TRUE(waitUntil([&] { return !link.exitNotices().empty(); }, 2000ms));
     const auto notice = link.exitNotices().front();
@@ -155,7 +157,8 @@ TEST_F(ReceiveThreads, ShutdownWithTrafficFlowingAndARelayHeldStopsEverythingPro
         while (!stop.load()) far[0]->read(1 << 16, 10ms);
     });
     const bool flowing = waitForChunkBytes(256 * 1024) && waitUntil([&] {
-                             const auto& towardsDce = engine->channel(kDceSide).transmitter;
+                             const auto& towardsDce =
+                                 EngineTestAccess::channel(*engine, kDceSide).transmitter;
                              return towardsDce && towardsDce->queued() >= 32 * 1024;
                          });
     const auto start = std::chrono::steady_clock::now();
@@ -169,9 +172,9 @@ TEST_F(ReceiveThreads, ShutdownWithTrafficFlowingAndARelayHeldStopsEverythingPro
     EXPECT_FALSE(engine->ready());
     for (int side : {kDteSide, kDceSide}) {
         EXPECT_FALSE(engine->isOpen(side));
-        EXPECT_FALSE(engine->channel(side).receiveThread.joinable());
-        EXPECT_FALSE(engine->channel(side).transmitter);
-        EXPECT_FALSE(engine->channel(side).port.has_value());
+        EXPECT_FALSE(EngineTestAccess::channel(*engine, side).receiveThread.joinable());
+        EXPECT_FALSE(EngineTestAccess::channel(*engine, side).transmitter);
+        EXPECT_FALSE(EngineTestAccess::channel(*engine, side).port.has_value());
     }
     EXPECT_EQ(link.exitNotices().size(), 2u);
     // Nothing more reaches the window once the engine has stopped.

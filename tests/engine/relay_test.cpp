@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/engine.h"
+#include "engine_test_access.h"
 #include "engine_test_support.h"
 
 namespace ostrel::engine::testing {
@@ -126,7 +127,7 @@ TEST_F(Relay, AFullDestinationHoldsBackOnlyItsOwnDirection) {
     // The DCE far end reads nothing for now: the relay towards it backs up.
     const Bytes fromDte = randomBytes(512 * 1024, 31);
     std::thread writer([&] { EXPECT_TRUE(far[0]->write(fromDte, 20s)); });
-    const auto& towardsDce = engine->channel(kDceSide).transmitter;
+    const auto& towardsDce = EngineTestAccess::channel(*engine, kDceSide).transmitter;
     ASSERT_TRUE(towardsDce);
     // Held: at least the limit went to the transmitter, then nothing more is
     // taken. (The queue may then sit anywhere between the low-water mark and

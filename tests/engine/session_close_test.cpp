@@ -10,6 +10,7 @@
 
 #include "engine/display_queue.h"
 #include "engine/engine.h"
+#include "engine_test_access.h"
 #include "engine_test_support.h"
 
 namespace ostrel::engine::testing {
@@ -48,7 +49,8 @@ TEST(SessionCloseOrder, PortOffComesAfterAChunkThePumpHeldAtTheDisplayBound) {
 
     // The first chunk goes in, the second waits at the bound.
     ASSERT_TRUE(far.write(randomBytes(10000, 3)));
-    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(engine.channel(kDteSide).ring) < 8191 - 2048 * 2; }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return RingFreeRoom(EngineTestAccess::channel(engine, kDteSide).ring) < 8191 - 2048 * 2; }));
     ASSERT_TRUE(waitUntil([&] { return display.backlog() >= 2048; }));
 
     // The UI thread closes the session while the pump is held.
@@ -79,7 +81,7 @@ TEST_F(SessionClose, UndeliveredBytesAreCountedAfterADrainThatTheClockEnds) {
     ASSERT_TRUE(far[0]->write(randomBytes(kRelayed, 8)));
     ASSERT_TRUE(waitForChunkBytes(kRelayed));
     EXPECT_EQ(engine->WriteToSide(randomBytes(kSent, 9)), static_cast<std::int32_t>(kSent));
-    ASSERT_GT(engine->channel(kDceSide).transmitter->queued(), 0u);
+    ASSERT_GT(EngineTestAccess::channel(*engine, kDceSide).transmitter->queued(), 0u);
 
     // The drain lasts until the engine's clock has moved 200 ms.
     auto closed = std::async(std::launch::async, [&] { engine->CloseAllPorts(); });
@@ -107,7 +109,7 @@ TEST_F(SessionClose, AReadingFarEndGetsEverythingRelayedBeforeTheClose) {
     ASSERT_EQ(open(kIntercede), kStatusOk);
     ASSERT_TRUE(far[0]->write(randomBytes(kRelayed, 8)));
     ASSERT_TRUE(waitForChunkBytes(kRelayed));
-    ASSERT_GT(engine->channel(kDceSide).transmitter->queued(), 0u);
+    ASSERT_GT(EngineTestAccess::channel(*engine, kDceSide).transmitter->queued(), 0u);
 
     Bytes arrived;
     std::thread reader([&] { arrived = far[1]->read(kRelayed, 20s); });
@@ -149,7 +151,7 @@ TEST_F(SessionClose, RunningOutOfMemoryOnAWorkerThreadClosesTheSessionNotTheProc
             link.setDataReadyHandler([&](int) { failFirst(); });
         const std::size_t noticesBefore = link.exitNotices().size();
         ASSERT_EQ(open(kDteEmulation), kStatusOk);
-        const auto threadId = engine->channel(kDteSide).receiveThreadId.load();
+        const auto threadId = engine->receiveThreadId(kDteSide);
         ASSERT_TRUE(far[0]->write("abc"));
         ASSERT_TRUE(waitUntil([&] { return link.exitNotices().size() > noticesBefore; }));
         const ReceiveExitNotice notice = link.exitNotices().back();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/engine.h"
+#include "engine_test_access.h"
 #include "engine_test_support.h"
 #include "platform/tty_port.h"
 
@@ -53,7 +54,7 @@ TEST_F(SessionOpen, EachModeOpensTheSidesItNeedsWithItsStatus) {
         ASSERT_EQ(engine->OpenSession(cfg), c.status);
         const SideState expected[2] = {c.dte, c.dce};
         for (int side : {kDteSide, kDceSide}) {
-            const PortChannel& channel = engine->channel(side);
+            const PortChannel& channel = EngineTestAccess::channel(*engine, side);
             const bool running = expected[side] == Running;
             EXPECT_EQ(engine->isOpen(side), expected[side] != Closed) << "side " << side;
             EXPECT_EQ(channel.port.has_value(), running) << "side " << side;
@@ -77,8 +78,8 @@ TEST_F(SessionOpen, EachModeOpensTheSidesItNeedsWithItsStatus) {
         EXPECT_EQ(engine->CloseAllPorts(), kStatusOk);
         for (int side : {kDteSide, kDceSide}) {
             EXPECT_FALSE(engine->isOpen(side));
-            EXPECT_FALSE(engine->channel(side).port.has_value());
-            EXPECT_EQ(engine->channel(side).receiveThreadId.load(), 0u);
+            EXPECT_FALSE(EngineTestAccess::channel(*engine, side).port.has_value());
+            EXPECT_EQ(engine->receiveThreadId(side), 0u);
         }
     }
 }
@@ -87,11 +88,31 @@ TEST_F(SessionOpen, DceEmulationLeavesAFailedDteChannelAsItWas) {
     ASSERT_EQ(engine->OpenSession(config(kDteEmulation, 9)), kStatusFailed);  // COM9 is not mapped
     ASSERT_EQ(open(kDceEmulation), kStatusOk);
     EXPECT_TRUE(engine->isOpen(kDteSide));
-    EXPECT_FALSE(engine->channel(kDteSide).port.has_value());
-    EXPECT_TRUE(engine->channel(kDceSide).port.has_value());
+    EXPECT_FALSE(EngineTestAccess::channel(*engine, kDteSide).port.has_value());
+    EXPECT_TRUE(EngineTestAccess::channel(*engine, kDceSide).port.has_value());
     engine->CloseAllPorts();
     EXPECT_FALSE(engine->isOpen(kDteSide));
     EXPECT_FALSE(engine->isOpen(kDceSide));
+}
+
+TEST_F(SessionOpen, ASideReadsAsOpenWithItsPortAndCountsWhatCameInUntilTheClose) {
+    EXPECT_FALSE(engine->readSide(kDteSide).open);
+    ASSERT_EQ(open(kDteEmulation), kStatusOk);
+    ASSERT_TRUE(far[0]->write("12345"));
+    ASSERT_TRUE(waitUntil([&] { return engine->readSide(kDteSide).bytesReceived == 5; }));
+    const Engine::SideReading reading = engine->readSide(kDteSide);
+    EXPECT_TRUE(reading.open);
+    EXPECT_EQ(reading.lineErrors, 0u);
+    ASSERT_TRUE(reading.live.has_value());  // nothing else holds the channel now
+    EXPECT_EQ(reading.live->path, far[0]->path());
+    EXPECT_FALSE(reading.live->modemLines.has_value());  // a pseudo-terminal has no modem lines
+    EXPECT_FALSE(engine->readSide(kDceSide).open);
+
+    engine->CloseAllPorts();
+    const Engine::SideReading closed = engine->readSide(kDteSide);
+    EXPECT_FALSE(closed.open);
+    EXPECT_FALSE(closed.live.has_value());
+    EXPECT_EQ(closed.bytesReceived, 5u);  // over the run, not reset by the close
 }
 
 TEST_F(SessionOpen, NotReadyGivesTwoAndChangesNothing) {
@@ -115,7 +136,7 @@ TEST_F(SessionOpen, PortNumberZeroOrAbove64OpensCom1) {
     for (std::uint8_t number : {0, 65, 255}) {
         SCOPED_TRACE(int(number));
         ASSERT_EQ(engine->OpenSession(config(kDteEmulation, number)), kStatusOk);
-        EXPECT_EQ(engine->channel(kDteSide).portNumber, 1);
+        EXPECT_EQ(engine->portNumber(kDteSide), 1);
         const std::size_t before = link.chunkBytes();
         ASSERT_TRUE(far[0]->write("com1"));
         EXPECT_TRUE(waitForChunkBytes(before + 4));
@@ -124,7 +145,7 @@ TEST_F(SessionOpen, PortNumberZeroOrAbove64OpensCom1) {
 }
 
 TEST_F(SessionOpen, EachOpenStartsAFreshReceiveThreadWithAnEmptyRingAndTheOutputFlagSet) {
-    ReceiveRing& ring = engine->channel(kDteSide).ring;
+    ReceiveRing& ring = EngineTestAccess::channel(*engine, kDteSide).ring;
     auto fillRing = [&] {
         link.deferPump(true);  // keep the bytes in the ring
         ASSERT_TRUE(far[0]->write("0123456789"));
@@ -136,11 +157,11 @@ TEST_F(SessionOpen, EachOpenStartsAFreshReceiveThreadWithAnEmptyRingAndTheOutput
     EXPECT_TRUE(RingEmpty(ring));
 
     ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    const auto first = engine->channel(kDteSide).receiveThreadId.load();
+    const auto first = engine->receiveThreadId(kDteSide);
     fillRing();
-    engine->channel(kDteSide).outputFlag.store(false);
+    EngineTestAccess::channel(*engine, kDteSide).outputFlag.store(false);
     ASSERT_EQ(open(kDteEmulation), kStatusOk);  // no CloseAllPorts in between
-    const auto second = engine->channel(kDteSide).receiveThreadId.load();
+    const auto second = engine->receiveThreadId(kDteSide);
     EXPECT_NE(first, second);
     EXPECT_FALSE(engine->IsCurrentReceiveThread(first));
     EXPECT_TRUE(engine->IsCurrentReceiveThread(second));
@@ -148,7 +169,7 @@ TEST_F(SessionOpen, EachOpenStartsAFreshReceiveThreadWithAnEmptyRingAndTheOutput
     EXPECT_EQ(link.exitNotices()[1].threadId, first);
     EXPECT_TRUE(RingEmpty(ring));
     EXPECT_EQ(ring.capacity, kRingCapacity);
-    EXPECT_TRUE(engine->channel(kDteSide).outputFlag.load());
+    EXPECT_TRUE(EngineTestAccess::channel(*engine, kDteSide).outputFlag.load());
 
     // What was never shown of the old opens stays discarded; new bytes come through.
     link.deferPump(false);

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "engine/engine.h"
+#include "engine_test_access.h"
 #include "engine_test_support.h"
 
 namespace ostrel::engine::testing {
@@ -47,7 +48,7 @@ TEST_P(PumpMarkers, ChunkIsShownAfterTheMarkerOfItsModeAndSide) {
     const int other = 1 - c.side;
     if (c.mode == kIntercede) {
         EXPECT_EQ(far[other]->read(5), bytesOf("hello"));
-    } else if (const auto& tx = engine->channel(other).transmitter) {
+    } else if (const auto& tx = EngineTestAccess::channel(*engine, other).transmitter) {
         // The relay would have been queued before the chunk was shown.
         EXPECT_EQ(tx->queued() + tx->written(), 0u);
     }
@@ -100,7 +101,8 @@ TEST_F(PumpLines, BurstOf5000IsShownAs2048And2048And904OnOneLine) {
     link.deferPump(true);
     const Bytes burst = randomBytes(5000, 7);
     ASSERT_TRUE(far[0]->write(burst));
-    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(engine->channel(kDteSide).ring) == 8191 - 5000; }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return RingFreeRoom(EngineTestAccess::channel(*engine, kDteSide).ring) == 8191 - 5000; }));
     link.deferPump(false);
     ASSERT_TRUE(waitForChunkBytes(5000));
     const auto chunks = shownChunks(link.entries());
@@ -187,7 +189,7 @@ TEST_F(WriteOps, WriteToAPortThatHungUpIsRefused) {
     far[0]->hangUp();
     ASSERT_TRUE(waitUntil([&] { return !link.exitNotices().empty(); }));
     // The transmitter learns of the hang-up at its next write.
-    const auto& tx = engine->channel(kDteSide).transmitter;
+    const auto& tx = EngineTestAccess::channel(*engine, kDteSide).transmitter;
     ASSERT_TRUE(tx);
     std::string failure;
     ASSERT_TRUE(waitUntil([&] {

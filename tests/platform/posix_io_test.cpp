@@ -245,6 +245,40 @@ TEST(PosixIo, SignalsDuringABlockedWriteAllLoseNoByte) {
     EXPECT_EQ(received, data);
 }
 
+TEST(PosixIo, TheOnceCallsHandASignalBackAsEintr) {
+    InterruptingSignal signal;
+    Pipe pipe = openPipe(0);
+    ASSERT_TRUE(pipe.read.valid());
+    const int capacity = ::fcntl(pipe.write.get(), F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    const std::vector<std::uint8_t> fill = pattern(static_cast<std::size_t>(capacity));
+    ASSERT_TRUE(io::writeAll(pipe.write.get(), fill).ok());
+
+    std::atomic<pid_t> tid{0};
+    Result<std::size_t> wrote = std::size_t{0};
+    Result<int> polled = 0;
+    std::jthread blocked([&] {
+        tid.store(static_cast<pid_t>(::syscall(SYS_gettid)));
+        const std::uint8_t byte = 'x';
+        wrote = io::writeSomeOnce(pipe.write.get(), {&byte, 1});  // the pipe is full
+        pollfd out{pipe.write.get(), POLLOUT, 0};
+        polled = io::pollOnce(&out, 1, -1);
+    });
+    const bool first = InterruptingSignal::interruptWhenBlocked(blocked.native_handle(), tid);
+    const bool second = first && InterruptingSignal::interruptWhenBlocked(blocked.native_handle(), tid);
+    if (!second) {
+        // Free the thread whatever happened, so that the join below ends.
+        std::vector<std::uint8_t> drain(fill.size());
+        (void)io::readSome(pipe.read.get(), drain);
+    }
+    blocked.join();
+    ASSERT_TRUE(first && second);
+    ASSERT_FALSE(wrote.ok());
+    EXPECT_EQ(wrote.error().code, EINTR);
+    ASSERT_FALSE(polled.ok());
+    EXPECT_EQ(polled.error().code, EINTR);
+}
+
 TEST(SysErrorWords, OneTableSpeaksOfPortsOrOfFiles) {
     EXPECT_EQ(SysError({"open", "/dev/ttyUSB0", EBUSY}).describe(),
               "/dev/ttyUSB0: port is busy (in use by another program)");

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "engine/engine.h"
+#include "engine/engine_test_access.h"
 #include "platform/port_map.h"
 #include "platform/pty_pair.h"
 #include "presentation/capture_file.h"
@@ -72,15 +73,15 @@ protected:
 
 TEST_F(SendCommandTest, HexSendReachesThePortAndEchoesAsOnePiece) {
     openDteEmulation();
-    engine.channel(0).outputFlag = false;
-    engine.channel(1).outputFlag = false;
+    engine::EngineTestAccess::channel(engine, 0).outputFlag = false;
+    engine::EngineTestAccess::channel(engine, 1).outputFlag = false;
 
     const std::vector<std::uint8_t> sent = OnSendText("12 34", engine, formatter, window);
     EXPECT_EQ(sent, (std::vector<std::uint8_t>{0x12, 0x34}));
     EXPECT_EQ(readMaster(pty->master.get(), 2), "\x12\x34");
     EXPECT_EQ(window.pieces(), Pieces{expectedEcho(" DTE <<- ", "0x12 0x34 ")});
-    EXPECT_TRUE(engine.channel(0).outputFlag.load());
-    EXPECT_TRUE(engine.channel(1).outputFlag.load());
+    EXPECT_TRUE(engine::EngineTestAccess::channel(engine, 0).outputFlag.load());
+    EXPECT_TRUE(engine::EngineTestAccess::channel(engine, 1).outputFlag.load());
 }
 
 TEST_F(SendCommandTest, AsciiSendsTheTextAsTyped) {

@@ -81,11 +81,11 @@ TEST_F(TrafficLink, AHangUpOnOneSideClosesTheSessionAsCloseComDoes) {
 
 TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
     openIn(window::id::kIntercedeRadio);
-    const std::uint64_t oldThread = engine->channel(engine::kDteSide).receiveThreadId.load();
+    const std::uint64_t oldThread = engine->receiveThreadId(engine::kDteSide);
     ASSERT_NE(oldThread, 0u);
     ASSERT_TRUE(click(window::id::kOpenClose));
     ASSERT_TRUE(click(window::id::kOpenClose));  // open again at once
-    ASSERT_NE(engine->channel(engine::kDteSide).receiveThreadId.load(), oldThread);
+    ASSERT_NE(engine->receiveThreadId(engine::kDteSide), oldThread);
     // The notices of the first session's threads arrive now, and then some more.
     processQueued();
     for (bool hungUp : {false, true})
@@ -99,7 +99,7 @@ TEST_F(TrafficLink, AStaleReceiveExitNoticeDoesNotCloseANewerSession) {
     EXPECT_TRUE(waitForTraffic("0x70 0x69 0x6E 0x67 "));
 
     // The current thread's notice is acted on.
-    const std::uint64_t current = engine->channel(engine::kDteSide).receiveThreadId.load();
+    const std::uint64_t current = engine->receiveThreadId(engine::kDteSide);
     window->postReceiveExit(engine::ReceiveExitNotice{current, engine::kDteSide, 1, false});
     processQueued();
     EXPECT_FALSE(window->state().portOpen);
