@@ -139,7 +139,8 @@ bool processAlive(int pid) {
 std::vector<PortHolder> findPortHolders(const std::string& devicePath) {
     const std::optional<std::uint64_t> device = characterDevice(devicePath);
     if (!device) return {};
-    return findDeviceHolders(*device).holders;
+    HolderScan scan = findDeviceHolders(*device);
+    return scan.holders.empty() ? std::move(scan.pairOwners) : std::move(scan.holders);
 }
 
 }  // namespace ostrel::platform

@@ -34,8 +34,10 @@ HolderScan findDeviceHolders(std::uint64_t device, int ownFd = -1);
 std::optional<std::uint64_t> characterDevice(const std::string& path);
 
 // The other processes holding the device at `devicePath` (a link or another
-// name of it counts); empty when it is not a character device or nobody
-// holds it.
+// name of it counts): its users, or, when it has none, the owners of its
+// pseudo-terminal pair (a program that holds both ends and has locked the
+// port keeps it busy all the same). Empty when it is not a character device
+// or nobody holds it.
 std::vector<PortHolder> findPortHolders(const std::string& devicePath);
 
 // "held by picocom, pid 1234" (", and 2 more" when there are others).
