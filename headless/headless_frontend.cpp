@@ -229,7 +229,8 @@ private:
                     if (sendKeys(std::string_view(buffer, n.value()))) return kExitOk;
                 } else if (n && n.value() > 0) {
                     std::vector<bool> ended;
-                    const std::vector<std::string> got = lines.feed(std::string_view(buffer, n.value()), &ended);
+                    const std::vector<std::string> got =
+                        lines.feed(std::string_view(buffer, n.value()), &ended);
                     for (std::size_t i = 0; i < got.size(); ++i) sendLine(got[i], ended[i], ++lineNumber);
                 } else if (n || n.error().code != EAGAIN) {
                     // The terminal typed on went away: nobody can stop the run with Ctrl-X.
@@ -346,8 +347,7 @@ private:
 }  // namespace
 
 int ListPorts(const platform::PortMap& ports, int outFd, const ListPortsDetails& details) {
-    std::vector<frontend::ListedPort> listed =
-        frontend::ListedPorts(ports, details.devices);
+    std::vector<frontend::ListedPort> listed = frontend::ListedPorts(ports, details.devices);
     // An empty JSON array still goes out: a script reads the answer there.
     if (listed.empty()) WriteText(details.errFd, "ostrel: no serial ports found\n");
     if (listed.empty() && !details.json) return kExitOk;
