@@ -19,7 +19,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 
 #include "child_process.h"
 #include "json_reader.h"
@@ -574,10 +573,23 @@ TEST_F(HeadlessRun, ABannerGoesToAStandardErrorThatIsATerminal) {
 }
 
 TEST_F(HeadlessRun, StampsCarryTheDateOrMicrosecondsWhenAsked) {
+    // '#' stands for a digit. (Matched by hand: std::regex trips a false
+    // maybe-uninitialized warning in the sanitizer builds.)
     const std::pair<const char*, const char*> table[] = {
-        {"date", R"(\r\n\[(\d{4}-\d\d-\d\d) \d\d:\d\d:\d\d:\d{3}\] DCE ->> hi)"},
-        {"us", R"(\r\n\[\d\d:\d\d:\d\d:\d{6}\] DCE ->> hi)"},
-        {"time", R"(\r\n\[\d\d:\d\d:\d\d:\d{3}\] DCE ->> hi)"},
+        {"date", "\r\n[####-##-## ##:##:##:###] DCE ->> hi"},
+        {"us", "\r\n[##:##:##:######] DCE ->> hi"},
+        {"time", "\r\n[##:##:##:###] DCE ->> hi"},
+    };
+    const auto find = [](const std::string& text, std::string_view shape) -> std::size_t {
+        for (std::size_t at = 0; at + shape.size() <= text.size(); ++at) {
+            std::size_t i = 0;
+            while (i < shape.size() &&
+                   (shape[i] == '#' ? std::isdigit(static_cast<unsigned char>(text[at + i])) != 0
+                                    : text[at + i] == shape[i]))
+                ++i;
+            if (i == shape.size()) return at;
+        }
+        return std::string::npos;
     };
     for (const auto& [stamp, shape] : table) {
         SCOPED_TRACE(stamp);
@@ -597,11 +609,12 @@ TEST_F(HeadlessRun, StampsCarryTheDateOrMicrosecondsWhenAsked) {
         const std::string dayAfter = today();
         child->signal(SIGINT);
         EXPECT_EQ(child->waitExit(), 0);
-        std::smatch match;
         const std::string out = child->output();
-        ASSERT_TRUE(std::regex_search(out, match, std::regex(shape))) << out;
+        const std::size_t at = find(out, shape);
+        ASSERT_NE(at, std::string::npos) << out;
         if (std::string(stamp) == "date") {
-            EXPECT_TRUE(match[1] == dayBefore || match[1] == dayAfter) << match[1] << " in UTC";
+            const std::string day = out.substr(at + 3, 10);
+            EXPECT_TRUE(day == dayBefore || day == dayAfter) << day << " in UTC";
         }
     }
 }
