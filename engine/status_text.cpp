@@ -23,4 +23,13 @@ std::string settingNote(int portNumber, std::string_view what) {
     return statusLine(platform::comName(portNumber) + ": " + std::string(what));
 }
 
+std::string frameText(const PortSettings& settings) {
+    static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
+    const char parity = settings.parity < sizeof kParity ? kParity[settings.parity] : '?';
+    const char* stop = settings.stopBits == kTwoStopBits    ? "2"
+                       : settings.stopBits == kOne5StopBits ? "1.5"
+                                                            : "1";
+    return std::to_string(settings.baudRate) + " " + std::to_string(settings.dataBits) + parity + stop;
+}
+
 }  // namespace ostrel::engine::text

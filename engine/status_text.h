@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/session_types.h"
+
 namespace ostrel::engine::text {
 
 inline constexpr std::string_view kPortOn = "\r\n*** Port is ON  ***\r\n";
@@ -28,5 +30,8 @@ std::string disconnected(int portNumber);
 std::string notDelivered(int portNumber, std::uint64_t count);
 // "\r\n*** COMn: <what> ***\r\n", for a setting that could not be applied.
 std::string settingNote(int portNumber, std::string_view what);
+
+// A port's rate and frame in the usual short form: "9600 8N1", "19200 7E1.5".
+std::string frameText(const PortSettings& settings);
 
 }  // namespace ostrel::engine::text

@@ -1,18 +1,14 @@
 #include "headless/start_banner.h"
 
+#include "engine/status_text.h"
+
 namespace ostrel::headless {
 
 std::string LineSettingsText(const engine::PortSettings& line) {
-    static constexpr char kParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
-    const char parity = line.parity < sizeof kParityLetters ? kParityLetters[line.parity] : '?';
-    const char* stop = line.stopBits == engine::kOne5StopBits  ? "1.5"
-                       : line.stopBits == engine::kTwoStopBits ? "2"
-                                                               : "1";
     const char* flow = line.flowControl == engine::kFlowHardware  ? "hardware"
                        : line.flowControl == engine::kFlowXonXoff ? "xonxoff"
                                                                   : "none";
-    return std::to_string(line.baudRate) + " " + std::to_string(line.dataBits) + parity + stop + ", flow " +
-           flow;
+    return engine::text::frameText(line) + ", flow " + flow;
 }
 
 std::string StartBanner(const engine::SessionConfig& config, const platform::PortMap& ports,

@@ -1,5 +1,6 @@
 #include "ui/status_bar.h"
 
+#include "engine/status_text.h"
 #include "window/window_rules.h"
 
 namespace ostrel::ui {
@@ -16,13 +17,7 @@ std::string grouped(std::uint64_t value) {
 }  // namespace
 
 std::string LineSettingsText(const engine::PortSettings& settings) {
-    static constexpr char kParity[] = {'N', 'O', 'E', 'M', 'S'};
-    const char parity = settings.parity < sizeof kParity ? kParity[settings.parity] : '?';
-    const char* stop = settings.stopBits == engine::kTwoStopBits    ? "2"
-                       : settings.stopBits == engine::kOne5StopBits ? "1.5"
-                                                                    : "1";
-    std::string text =
-        std::to_string(settings.baudRate) + " " + std::to_string(settings.dataBits) + parity + stop;
+    std::string text = engine::text::frameText(settings);
     if (settings.flowControl == engine::kFlowHardware) text += " RTS/CTS";
     if (settings.flowControl == engine::kFlowXonXoff) text += " Xon/Xoff";
     return text;
