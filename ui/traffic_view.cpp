@@ -217,7 +217,7 @@ qreal TrafficView::xForColumn(qint64 column) const {
 
 QPoint TrafficView::pointForOffset(qint64 position) const {
     const window::TextRow row = store_.rowAt(normalized(position));
-    const qint64 column = std::min<qint64>(normalized(position), row.line.end) - row.start;
+    const qint64 column = store_.cellOf(row, std::min<qint64>(normalized(position), row.line.end));
     const auto rowOnScreen = row.index - topRow_;
     return {static_cast<int>(std::lround(xForColumn(column))),
             static_cast<int>(kMargin + rowOnScreen * rowHeight_ + rowHeight_ / 2)};
@@ -228,7 +228,14 @@ qint64 TrafficView::offsetAt(QPoint viewportPoint) const {
     const qint64 rowOnScreen = y >= 0 ? y / rowHeight_ : -((-y + rowHeight_ - 1) / rowHeight_);
     const window::TextRow row = store_.row(topRow_ + rowOnScreen);
     const qint64 column = std::max<qint64>(0, std::llround((viewportPoint.x() - kMargin) / charWidth_));
-    return row.start + std::min<qint64>(column, row.end - row.start);
+    return positionInRow(row, column);
+}
+
+// The position at the edge of `cell` in `row`; right of a wrapped row's text,
+// the last position on that row (its end is where the next row begins).
+qint64 TrafficView::positionInRow(const window::TextRow& row, qint64 cell) const {
+    const qint64 position = store_.positionAtCell(row, cell);
+    return row.isLastOfLine() || row.end == row.start ? position : std::min<qint64>(position, row.end - 1);
 }
 
 // --- Painting ----------------------------------------------------------------
@@ -261,12 +268,17 @@ void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y,
     buffer.clear();  // the caller's buffer keeps its storage from row to row
     store_.visit(row.start, row.end - row.start,
                  [&buffer](const char* data, std::size_t length) { buffer.append(data, length); });
-    QString shown(static_cast<qsizetype>(buffer.size()), Qt::Uninitialized);
-    QChar* out = shown.data();
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(buffer[i]);
-        // A soft hyphen would be drawn with no width: show it as a hyphen.
-        out[i] = isControl(byte) ? QChar(u' ') : byte == 0xAD ? QChar(u'-') : QChar(byte);
+    // One QChar per cell: a TAB shows as the blank cells up to its stop.
+    QString shown;
+    shown.reserve(static_cast<qsizetype>(buffer.size()));
+    for (const char character : buffer) {
+        const auto byte = static_cast<unsigned char>(character);
+        if (byte == '\t') {
+            shown.append(QString(store_.tabCells(shown.size()), QChar(u' ')));
+        } else {
+            // A soft hyphen would be drawn with no width: show it as a hyphen.
+            shown.append(isControl(byte) ? QChar(u' ') : byte == 0xAD ? QChar(u'-') : QChar(byte));
+        }
     }
 
     const qint64 selectionStart = std::min(anchor_, caret_);
@@ -276,9 +288,12 @@ void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y,
     // A selected line break shows as one selected cell after the line.
     const bool breakSelected = row.isLastOfLine() && row.line.next > row.line.end &&
                                selectionStart <= row.line.end && selectionEnd > row.line.end;
-    const qint64 highlightEnd = breakSelected ? row.end + 1 : to;
-    QRectF highlight(xForColumn(from - row.start), y, (highlightEnd - from) * charWidth_, rowHeight_);
-    if (highlightEnd > from) painter.fillRect(highlight, palette().color(QPalette::Highlight));
+    const qint64 fromCell = store_.cellOf(row, from);
+    const qint64 toCell = store_.cellOf(row, to);
+    const qint64 highlightEnd = breakSelected ? store_.cellOf(row, row.end) + 1 : toCell;
+    QRectF highlight(xForColumn(fromCell), y, static_cast<qreal>(highlightEnd - fromCell) * charWidth_,
+                     rowHeight_);
+    if (highlightEnd > fromCell) painter.fillRect(highlight, palette().color(QPalette::Highlight));
 
     const QPointF baseline(kMargin, y + ascent_);
     painter.setPen(palette().color(QPalette::Text));
@@ -291,13 +306,17 @@ void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y,
         painter.restore();
     }
 
+    qint64 cell = 0;
     for (std::size_t i = 0; i < buffer.size(); ++i) {
-        if (!isControl(static_cast<unsigned char>(buffer[i]))) continue;
+        const auto byte = static_cast<unsigned char>(buffer[i]);
+        const qint64 x = cell;
+        cell += byte == '\t' ? store_.tabCells(cell) : 1;
+        if (!isControl(byte) || byte == '\t') continue;
         const qint64 at = row.start + static_cast<qint64>(i);
         const bool selected = at >= selectionStart && at < selectionEnd;
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        const qreal x = xForColumn(static_cast<qint64>(i));
-        painter.drawRect(QRectF(x + 1.5, y + rowHeight_ * 0.25 + 0.5, charWidth_ - 3, rowHeight_ * 0.5));
+        painter.drawRect(
+            QRectF(xForColumn(x) + 1.5, y + rowHeight_ * 0.25 + 0.5, charWidth_ - 3, rowHeight_ * 0.5));
     }
 }
 

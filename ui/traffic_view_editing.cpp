@@ -198,9 +198,9 @@ void TrafficView::selectWordAt(qint64 position) {
 // when up/down moves began.
 qint64 TrafficView::positionRowsAway(qint64 rows) {
     const window::TextRow current = store_.rowAt(caret_);
-    if (preferredColumn_ < 0) preferredColumn_ = std::min<qint64>(caret_, current.line.end) - current.start;
-    const window::TextRow target = store_.row(current.index + rows);
-    return normalized(target.start + std::min<qint64>(preferredColumn_, target.end - target.start));
+    if (preferredColumn_ < 0)
+        preferredColumn_ = store_.cellOf(current, std::min<qint64>(caret_, current.line.end));
+    return normalized(positionInRow(store_.row(current.index + rows), preferredColumn_));
 }
 
 void TrafficView::moveCaret(qint64 position, bool extendSelection) {

@@ -1,0 +1,115 @@
+// Wrapping of the traffic text into rows: where rows begin inside lines.
+
+#include <cstring>
+
+#include "window/traffic_text_store.h"
+
+namespace ostrel::window {
+
+namespace {
+
+// True when one of the eight bytes at `data` is below 0x21, so may be a
+// blank, a line break or another control byte.
+bool hasByteBelow33(const char* data) {
+    std::uint64_t word;
+    std::memcpy(&word, data, sizeof word);
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+    return ((word - kOnes * 0x21) & ~word & kHighBits) != 0;
+}
+
+bool isPlain(char byte) {
+    return static_cast<unsigned char>(byte) > ' ';
+}
+
+}  // namespace
+
+// Feeds bytes [from, to) to the wrapping that stands at `state`, calling
+// emit(position) for each row that begins inside a line. A line break
+// restarts the wrapping; a run of plain bytes costs O(1) plus O(1) per row.
+template <class Emit>
+void TrafficTextStore::wrapBytes(std::int64_t from, std::int64_t to, WrapState& state, Emit&& emit) const {
+    const std::int64_t columns = columns_;
+    // A byte at `position` finds no cell left: the row ends after its last
+    // blank, or at the edge when it has none.
+    auto wrapAt = [&](std::int64_t position) {
+        const std::int64_t start = state.afterBlank >= 0 ? state.afterBlank : position;
+        emit(start);
+        state.column = position - start;  // plain bytes, one cell each
+        state.afterBlank = -1;
+    };
+    auto placePlain = [&](std::int64_t position, std::int64_t count) {
+        while (count > 0) {
+            const std::int64_t room = columns - state.column;
+            if (count <= room) {
+                state.column += count;
+                return;
+            }
+            position += room;
+            count -= room;
+            wrapAt(position);
+        }
+    };
+    std::int64_t base = from;
+    visit(from, to - from, [&](const char* data, std::size_t length) {
+        std::size_t i = 0;
+        while (i < length) {
+            std::size_t j = i;
+            while (j + 8 <= length && !hasByteBelow33(data + j)) j += 8;
+            while (j < length && isPlain(data[j])) ++j;
+            if (j > i) placePlain(base + static_cast<std::int64_t>(i), static_cast<std::int64_t>(j - i));
+            if (j >= length) break;
+            const std::int64_t position = base + static_cast<std::int64_t>(j);
+            const char byte = data[j];
+            if (byte == '\n' || byte == '\r') {
+                state = {};
+            } else if (byte == ' ' || byte == '\t') {
+                if (state.column >= columns) wrapAt(position);
+                state.column += byte == '\t' ? tabCells(state.column) : 1;
+                state.afterBlank = position + 1;
+            } else {
+                placePlain(position, 1);
+            }
+            i = j + 1;
+        }
+        base += static_cast<std::int64_t>(length);
+    });
+}
+
+void TrafficTextStore::wrapAppended(std::int64_t from) {
+    wrapBytes(from, size(), tail_, [this](std::int64_t wrap) {
+        // Later than every wrap held, so it goes at the end of its chunk.
+        const std::size_t chunk = chunkOf(wrap);
+        chunks_[chunk].wraps.push_back(static_cast<std::uint16_t>(wrap - chunkStart(chunk)));
+        refreshRowTotals(chunk);
+    });
+}
+
+// Lays out [from, to) again, where `from` is the start of a row and `to` the
+// end of a line: the wraps between them are replaced.
+void TrafficTextStore::layOut(std::int64_t from, std::int64_t to) {
+    const std::size_t first = chunkOf(from);
+    const std::size_t last = chunkOf(to);
+    std::vector<std::uint16_t> kept;  // the last chunk's wraps at or after `to`
+    for (std::size_t chunk = first; chunk <= last; ++chunk) {
+        const std::int64_t base = chunkStart(chunk);
+        std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
+        auto low = std::upper_bound(wraps.begin(), wraps.end(), from - base,
+                                    [](std::int64_t value, std::uint16_t offset) { return value < offset; });
+        auto high = std::lower_bound(wraps.begin(), wraps.end(), to - base,
+                                     [](std::uint16_t offset, std::int64_t value) { return offset < value; });
+        if (chunk == last) kept.assign(high, wraps.end());
+        wraps.erase(low, wraps.end());
+    }
+    WrapState state;
+    wrapBytes(from, to, state, [this](std::int64_t wrap) {
+        const std::size_t chunk = chunkOf(wrap);
+        chunks_[chunk].wraps.push_back(static_cast<std::uint16_t>(wrap - chunkStart(chunk)));
+    });
+    std::vector<std::uint16_t>& wraps = chunks_[last].wraps;
+    wraps.insert(wraps.end(), kept.begin(), kept.end());
+    for (std::size_t chunk = first; chunk <= last; ++chunk) refreshRowTotals(chunk);
+    if (to >= size()) tail_ = state;
+}
+
+}  // namespace ostrel::window
