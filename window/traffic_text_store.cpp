@@ -49,7 +49,7 @@ void TrafficTextStore::setWrapColumns(int columns) {
     columns = std::max(1, columns);
     if (columns == columns_) return;
     columns_ = columns;
-    layOut(0, size());
+    layOut(0, size(), size());
 }
 
 char TrafficTextStore::at(std::int64_t position) const {
@@ -214,10 +214,9 @@ void TrafficTextStore::rewriteRange(std::int64_t position, std::int64_t removeCo
     const std::int64_t from =
         std::max(lineAt(low).start, wrapsBefore > 0 ? wrapByIndex(wrapsBefore - 1) : std::int64_t{0});
     const std::int64_t to = lineAt(high).end;
-    if (to < size() && tail_.afterBlank >= 0) {
-        tail_.afterBlank += static_cast<std::int64_t>(text.size()) - removeCount;
-    }
-    layOut(from, to);
+    // The last row, when the new rows meet the old ones before it, moved with the text.
+    if (tail_.afterBlank >= 0) tail_.afterBlank += static_cast<std::int64_t>(text.size()) - removeCount;
+    layOut(from, to, inserted);
 }
 
 // Puts `pieces` in the place of chunks [first, last] and brings the totals up

@@ -152,7 +152,8 @@ private:
     template <class Emit>
     void wrapBytes(std::int64_t from, std::int64_t to, WrapState& state, Emit&& emit) const;
     void wrapAppended(std::int64_t from);
-    void layOut(std::int64_t from, std::int64_t to);
+    void eraseWraps(std::int64_t from, std::int64_t to);
+    void layOut(std::int64_t from, std::int64_t to, std::int64_t settled);
     void placePieces(std::size_t first, std::size_t last, std::vector<Chunk> pieces);
 
     int columns_;

@@ -85,31 +85,57 @@ void TrafficTextStore::wrapAppended(std::int64_t from) {
     });
 }
 
-// Lays out [from, to) again, where `from` is the start of a row and `to` the
-// end of a line: the wraps between them are replaced.
-void TrafficTextStore::layOut(std::int64_t from, std::int64_t to) {
-    const std::size_t first = chunkOf(from);
-    const std::size_t last = chunkOf(to);
-    std::vector<std::uint16_t> kept;  // the last chunk's wraps at or after `to`
-    for (std::size_t chunk = first; chunk <= last; ++chunk) {
+// Removes the wraps in [from, to).
+void TrafficTextStore::eraseWraps(std::int64_t from, std::int64_t to) {
+    if (from >= to) return;
+    for (std::size_t chunk = chunkOf(from), last = chunkOf(to); chunk <= last; ++chunk) {
         const std::int64_t base = chunkStart(chunk);
         std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
-        auto low = std::upper_bound(wraps.begin(), wraps.end(), from - base,
-                                    [](std::int64_t value, std::uint16_t offset) { return value < offset; });
-        auto high = std::lower_bound(wraps.begin(), wraps.end(), to - base,
-                                     [](std::uint16_t offset, std::int64_t value) { return offset < value; });
-        if (chunk == last) kept.assign(high, wraps.end());
-        wraps.erase(low, wraps.end());
+        auto offsetBelow = [](std::uint16_t offset, std::int64_t value) { return offset < value; };
+        wraps.erase(std::lower_bound(wraps.begin(), wraps.end(), from - base, offsetBelow),
+                    std::lower_bound(wraps.begin(), wraps.end(), to - base, offsetBelow));
     }
+}
+
+// Lays out [from, to) again, where `from` is the start of a row and `to` the
+// end of a line. The wraps in (from, settled) are replaced; those from
+// `settled` on (text after an edit) stand until the new rows meet one of them,
+// since from a common row start on, the rows are the same again.
+void TrafficTextStore::layOut(std::int64_t from, std::int64_t to, std::int64_t settled) {
+    eraseWraps(from + 1, std::min(settled, to));
+    std::int64_t checkedUpTo = settled;  // old wraps in [settled, checkedUpTo) are gone
+    std::int64_t touched = from;
+    bool met = false;
     WrapState state;
-    wrapBytes(from, to, state, [this](std::int64_t wrap) {
+    auto emit = [&](std::int64_t wrap) {
+        if (met) return;
+        touched = std::max(touched, wrap);
         const std::size_t chunk = chunkOf(wrap);
-        chunks_[chunk].wraps.push_back(static_cast<std::uint16_t>(wrap - chunkStart(chunk)));
-    });
-    std::vector<std::uint16_t>& wraps = chunks_[last].wraps;
-    wraps.insert(wraps.end(), kept.begin(), kept.end());
-    for (std::size_t chunk = first; chunk <= last; ++chunk) refreshRowTotals(chunk);
-    if (to >= size()) tail_ = state;
+        std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
+        const auto local = static_cast<std::uint16_t>(wrap - chunkStart(chunk));
+        if (wrap >= settled) {
+            eraseWraps(checkedUpTo, wrap);
+            checkedUpTo = wrap + 1;
+            if (std::binary_search(wraps.begin(), wraps.end(), local)) {
+                met = true;
+                return;
+            }
+        }
+        wraps.insert(std::upper_bound(wraps.begin(), wraps.end(), local), local);
+    };
+    // In pieces, so that meeting the old rows ends the work.
+    constexpr std::int64_t kPiece = 64 * 1024;
+    for (std::int64_t start = from; start < to && !met; start += kPiece) {
+        wrapBytes(start, std::min(to, start + kPiece), state, emit);
+    }
+    if (!met) {
+        eraseWraps(std::max(checkedUpTo, settled), to);
+        touched = to;
+        if (to >= size()) tail_ = state;
+    }
+    for (std::size_t chunk = chunkOf(from), last = chunkOf(touched); chunk <= last; ++chunk) {
+        refreshRowTotals(chunk);
+    }
 }
 
 }  // namespace ostrel::window
