@@ -114,10 +114,23 @@ void TrafficTextStore::layOut(std::int64_t from, std::int64_t to, std::int64_t s
         std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
         const auto local = static_cast<std::uint16_t>(wrap - chunkStart(chunk));
         if (wrap >= settled) {
-            eraseWraps(checkedUpTo, wrap);
+            // The old wraps in [checkedUpTo, wrap) are gone; the first of them in
+            // this chunk, if any, takes the new wrap's place (no shifting).
+            const std::int64_t base = chunkStart(chunk);
+            eraseWraps(checkedUpTo, std::max(checkedUpTo, base));
+            const auto low =
+                std::lower_bound(wraps.begin(), wraps.end(),
+                                 static_cast<std::uint16_t>(std::max<std::int64_t>(0, checkedUpTo - base)));
+            const auto high = std::lower_bound(low, wraps.end(), local);
             checkedUpTo = wrap + 1;
-            if (std::binary_search(wraps.begin(), wraps.end(), local)) {
+            if (high != wraps.end() && *high == local) {
+                wraps.erase(low, high);
                 met = true;
+                return;
+            }
+            if (low != high) {
+                *low = local;
+                wraps.erase(low + 1, high);
                 return;
             }
         }
