@@ -18,6 +18,9 @@ namespace ostrel::ui {
 namespace {
 
 constexpr int kMargin = 2;  // pixels around the text; the caret fits in the right one
+// Above this much text a resize re-wraps once the resizing pauses for kRewrapPauseMs.
+constexpr qint64 kRewrapAtOnceBytes = 16 * 1024 * 1024;
+constexpr int kRewrapPauseMs = 200;
 const QColor kTextColour(0, 150, 0);
 
 bool isControl(unsigned char byte) {
@@ -112,16 +115,6 @@ std::string TrafficView::selectedText() const {
     return store_.read(from, std::max(anchor_, caret_) - from);
 }
 
-QString TrafficView::selectedQString() const {
-    const qint64 from = std::min(anchor_, caret_);
-    QString text;
-    text.reserve(std::max(anchor_, caret_) - from);
-    store_.visit(from, std::max(anchor_, caret_) - from, [&text](const char* data, std::size_t length) {
-        text.append(QLatin1String(data, static_cast<qsizetype>(length)));
-    });
-    return text;
-}
-
 // --- Layout and scrolling --------------------------------------------------
 
 void TrafficView::updateMetrics() {
@@ -135,12 +128,11 @@ void TrafficView::updateMetrics() {
 // Re-wraps for the viewport's width and keeps the view in place: on the end
 // when it showed the end, otherwise on the text that was at the top.
 void TrafficView::updateLayout() {
+    rewrapTimer_.stop();
     const bool wasShowingEnd = isShowingEnd();
     const qint64 topOffset = store_.row(topRow_).start;
-    const int usableWidth = viewport()->width() - 2 * kMargin - 1;
-    const int columns = std::max(1, static_cast<int>(std::floor(usableWidth / charWidth_)));
     visibleRows_ = std::max(1, (viewport()->height() - kMargin) / rowHeight_);
-    store_.setWrapColumns(columns);
+    store_.setWrapColumns(columnsForViewport());
     if (wasShowingEnd) {
         topRow_ = maxTopRow();
     } else {
@@ -148,6 +140,11 @@ void TrafficView::updateLayout() {
     }
     syncScrollBar();
     viewport()->update();
+}
+
+int TrafficView::columnsForViewport() const {
+    const int usableWidth = viewport()->width() - 2 * kMargin - 1;
+    return std::max(1, static_cast<int>(std::floor(usableWidth / charWidth_)));
 }
 
 int TrafficView::widthForColumns(int columns) const {
@@ -189,6 +186,18 @@ void TrafficView::scrollContentsBy(int, int) {
 
 void TrafficView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    // A new width lays the whole text out again (a few ms per MiB): for a
+    // large text once the resizing pauses, not at every step of a drag. Until
+    // then the rows keep their old width.
+    if (store_.size() > kRewrapAtOnceBytes && columnsForViewport() != store_.wrapColumns()) {
+        const bool wasShowingEnd = isShowingEnd();
+        visibleRows_ = std::max(1, (viewport()->height() - kMargin) / rowHeight_);
+        topRow_ = wasShowingEnd ? maxTopRow() : std::min(topRow_, maxTopRow());
+        syncScrollBar();
+        viewport()->update();
+        rewrapTimer_.start(kRewrapPauseMs, this);
+        return;
+    }
     updateLayout();
 }
 

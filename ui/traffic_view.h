@@ -122,6 +122,7 @@ private:
     // Layout and scrolling (traffic_view.cpp).
     void updateMetrics();
     void updateLayout();
+    int columnsForViewport() const;
     qint64 maxTopRow() const;
     void syncScrollBar();
     void ensureCaretVisible();
@@ -148,7 +149,6 @@ private:
     void selectWordAt(qint64 position);
     void dragTo(QPoint viewportPoint);
     void restartBlink();
-    QString selectedQString() const;
     QString selectedTextWithLf() const;
     void offerPrimarySelection() const;
     void askAndClear();
@@ -168,6 +168,7 @@ private:
     QPoint lastDragPoint_;
     QBasicTimer blinkTimer_;
     QBasicTimer dragScrollTimer_;
+    QBasicTimer rewrapTimer_;
     ClearQuestion clearQuestion_;
     QPointer<QMenu> contextMenu_;
 };

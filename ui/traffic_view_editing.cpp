@@ -68,9 +68,30 @@ void TrafficView::replaceSelection(std::string_view latin1, Reveal reveal) {
 // The selection with each line break ("\r\n", a lone "\r" or "\n") as "\n",
 // as other Linux programs expect to paste it.
 QString TrafficView::selectedTextWithLf() const {
-    QString text = selectedQString();
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const qint64 from = std::min(anchor_, caret_);
+    const qint64 count = std::max(anchor_, caret_) - from;
+    // One pass over the store into a text of the final size at most: a
+    // replace() on a huge text with millions of breaks takes minutes.
+    QString text(static_cast<qsizetype>(count), Qt::Uninitialized);
+    QChar* out = text.data();
+    bool afterCarriageReturn = false;
+    store_.visit(from, count, [&](const char* data, std::size_t length) {
+        for (std::size_t i = 0; i < length; ++i) {
+            const char byte = data[i];
+            if (afterCarriageReturn) {
+                *out++ = QLatin1Char('\n');
+                afterCarriageReturn = false;
+                if (byte == '\n') continue;
+            }
+            if (byte == '\r') {
+                afterCarriageReturn = true;
+                continue;
+            }
+            *out++ = QLatin1Char(byte);
+        }
+    });
+    if (afterCarriageReturn) *out++ = QLatin1Char('\n');
+    text.truncate(out - text.constData());
     return text;
 }
 

@@ -164,6 +164,19 @@ TEST_F(TrafficViewTest, BackspaceAndDeleteRemoveCharactersAndWholeBreaks) {
     EXPECT_EQ(view.text(), "af");
 }
 
+TEST_F(TrafficViewTest, CopyTurnsEveryKindOfLineBreakIntoOneLf) {
+    view.appendText("a\r\nb\rc\nd\r\r\n\xE9");
+    view.appendText(std::string(70000, 'x') + "\r");  // across a chunk of the store, a lone "\r" last
+    view.selectAll();
+    view.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QString::fromLatin1("a\nb\nc\nd\n\n\xE9") + QString(70000, QLatin1Char('x')) + "\n");
+    // A selection that ends after a lone "\r" ends with its LF.
+    view.setSelection(0, 5);
+    view.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "a\nb\n");
+}
+
 TEST_F(TrafficViewTest, CtrlCCopiesTheSelectionAsLatin1AndCtrlASelectsEverything) {
     view.appendText("r\xE9sultat\r\nsuite");
     view.setSelection(1, 12);
@@ -285,6 +298,31 @@ TEST_F(TrafficViewTest, LongLinesWrapAtTheWidth) {
     // Click on the third row, column 3.
     click(2 * 7 + 3);
     EXPECT_EQ(view.caretPosition(), 17);
+}
+
+TEST_F(TrafficViewTest, ALargeTextIsReWrappedOnceTheResizingPauses) {
+    const std::string line = "0x41 0x42 0x43 0x44 0x45 0x46 0x47 0x48 0x49 0x4A 0x4B 0x4C 0x4D 0x4E 0x4F\r\n";
+    std::string batch;
+    while (batch.size() < 1024 * 1024) batch += line;
+    for (int i = 0; i < 17; ++i) view.appendText(batch);  // over 16 MiB
+    view.resize(view.widthForColumns(100), view.height());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.columns() == 100; }, 20000));
+    const qint64 rowsAt100 = view.rowCount();
+    // Each step of a drag keeps the old rows; the new width applies after the pause.
+    for (int columns = 99; columns >= 40; --columns)
+        view.resize(view.widthForColumns(columns), view.height());
+    EXPECT_EQ(view.columns(), 100);
+    EXPECT_EQ(view.rowCount(), rowsAt100);
+    EXPECT_TRUE(view.isShowingEnd());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.columns() == 40; }, 20000));
+    // 74 characters: one row at 100, two at 40 (and the empty last line one row)
+    EXPECT_EQ(view.rowCount(), 2 * rowsAt100 - 1);
+    EXPECT_TRUE(view.isShowingEnd());
+    // A small text follows the width at once.
+    view.clearWindow();
+    view.appendText(line);
+    view.resize(view.widthForColumns(30), view.height());
+    EXPECT_EQ(view.columns(), 30);
 }
 
 // Green pixels in the cells [fromCell, toCell) of the row `rowOnScreen`.

@@ -12,8 +12,8 @@ int length(const std::string& text) {
 }
 
 TEST(StatusRows, PartsShareARowWhileTheyFitAndTheLastRowTakesTheRest) {
-    const std::vector<std::string> parts{"Intercede", "DTE COM1 9600 8N1: 5 bytes in", "DCE COM2 9600 8N1: 0 bytes in",
-                                         "capture /tmp/a.cap (5 bytes)"};
+    const std::vector<std::string> parts{"Intercede", "DTE COM1 9600 8N1: 5 bytes in",
+                                         "DCE COM2 9600 8N1: 0 bytes in", "capture /tmp/a.cap (5 bytes)"};
     // Everything fits on one row.
     EXPECT_EQ(StatusRows(parts, 200, 2, length), std::vector<std::string>{StatusJoined(parts)});
     // 50 cells: the mode and the first side, then the second side and the capture
