@@ -1,6 +1,10 @@
 #include "ui/status_bar.h"
 
+#include <QFontMetrics>
+#include <QStringList>
+
 #include "engine/status_text.h"
+#include "window/status_rows.h"
 #include "window/window_rules.h"
 
 namespace ostrel::ui {
@@ -39,7 +43,7 @@ std::string ShortPath(const std::string& path) {
     return "\u2026" + path.substr(cut);
 }
 
-QString StatusLine(const StatusFacts& facts) {
+std::vector<std::string> StatusParts(const StatusFacts& facts) {
     std::vector<std::string> parts{window::ModeCaption(facts.mode)};
     if (facts.openSides.empty()) parts.push_back("ports closed");
     for (const SideStatus& side : facts.openSides) {
@@ -55,23 +59,52 @@ QString StatusLine(const StatusFacts& facts) {
         if (facts.captureBytes) text += " (" + grouped(*facts.captureBytes) + " bytes)";
         parts.push_back(std::move(text));
     }
-    std::string line;
-    for (const std::string& part : parts) line += (line.empty() ? "" : " | ") + part;
+    return parts;
+}
+
+QString StatusLine(const StatusFacts& facts) {
+    const std::string line = window::StatusJoined(StatusParts(facts));
     return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
 }
 
 StatusBar::StatusBar(QWidget* parent) : QLabel(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setTextFormat(Qt::PlainText);
+    setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setObjectName(QStringLiteral("status_bar"));
     setContentsMargins(4, 1, 4, 1);
-    setFixedHeight(fontMetrics().height() + 2 * frameWidth() + 4);
+    setFixedHeight(kRows * fontMetrics().lineSpacing() + 2 * frameWidth() + 4);
 }
 
 void StatusBar::show(const StatusFacts& facts) {
-    const QString line = StatusLine(facts);
-    if (line != text()) setText(line);
-    setToolTip(line);
+    std::vector<std::string> parts = StatusParts(facts);
+    if (parts == parts_) return;
+    parts_ = std::move(parts);
+    setToolTip(StatusLine(facts));
+    layOutRows();
+}
+
+QString StatusBar::line() const {
+    const std::string line = window::StatusJoined(parts_);
+    return QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+}
+
+void StatusBar::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    layOutRows();
+}
+
+void StatusBar::layOutRows() {
+    const QFontMetrics metrics = fontMetrics();
+    const int width = contentsRect().width() - 2 * margin();
+    const auto measure = [&](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+    };
+    QStringList rows;
+    for (const std::string& row : window::StatusRows(parts_, width, kRows, measure))
+        rows << metrics.elidedText(QString::fromStdString(row), Qt::ElideRight, width);
+    const QString text = rows.join(QLatin1Char('\n'));
+    if (text != this->text()) setText(text);
 }
 
 }  // namespace ostrel::ui

@@ -39,6 +39,8 @@ std::string LineSettingsText(const engine::PortSettings& settings);
 std::string ModemLinesText(const platform::ModemLines& lines);
 // A path of more than 28 characters as "…" and its last part(s).
 std::string ShortPath(const std::string& path);
+// The mode, "ports closed" or one part per open side, and the capture.
+std::vector<std::string> StatusParts(const StatusFacts& facts);
 // The whole line, parts separated by " | ".
 QString StatusLine(const StatusFacts& facts);
 
@@ -46,9 +48,23 @@ class StatusBar : public QLabel {
     Q_OBJECT
 
 public:
+    // Two rows: the parts go on the first while they fit, the rest on the
+    // second; text that still does not fit is elided (the tool tip has it all).
+    static constexpr int kRows = 2;
+
     explicit StatusBar(QWidget* parent);
     void show(const StatusFacts& facts);
     using QLabel::show;
+    // The whole status on one line, as the tool tip shows it.
+    QString line() const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void layOutRows();
+
+    std::vector<std::string> parts_;
 };
 
 }  // namespace ostrel::ui

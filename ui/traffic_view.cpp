@@ -18,6 +18,9 @@ namespace ostrel::ui {
 namespace {
 
 constexpr int kMargin = 2;  // pixels around the text; the caret fits in the right one
+// Above this much text a resize re-wraps once the resizing pauses for kRewrapPauseMs.
+constexpr qint64 kRewrapAtOnceBytes = 16 * 1024 * 1024;
+constexpr int kRewrapPauseMs = 200;
 const QColor kTextColour(0, 150, 0);
 
 bool isControl(unsigned char byte) {
@@ -112,16 +115,6 @@ std::string TrafficView::selectedText() const {
     return store_.read(from, std::max(anchor_, caret_) - from);
 }
 
-QString TrafficView::selectedQString() const {
-    const qint64 from = std::min(anchor_, caret_);
-    QString text;
-    text.reserve(std::max(anchor_, caret_) - from);
-    store_.visit(from, std::max(anchor_, caret_) - from, [&text](const char* data, std::size_t length) {
-        text.append(QLatin1String(data, static_cast<qsizetype>(length)));
-    });
-    return text;
-}
-
 // --- Layout and scrolling --------------------------------------------------
 
 void TrafficView::updateMetrics() {
@@ -135,12 +128,11 @@ void TrafficView::updateMetrics() {
 // Re-wraps for the viewport's width and keeps the view in place: on the end
 // when it showed the end, otherwise on the text that was at the top.
 void TrafficView::updateLayout() {
+    rewrapTimer_.stop();
     const bool wasShowingEnd = isShowingEnd();
     const qint64 topOffset = store_.row(topRow_).start;
-    const int usableWidth = viewport()->width() - 2 * kMargin - 1;
-    const int columns = std::max(1, static_cast<int>(std::floor(usableWidth / charWidth_)));
     visibleRows_ = std::max(1, (viewport()->height() - kMargin) / rowHeight_);
-    store_.setWrapColumns(columns);
+    store_.setWrapColumns(columnsForViewport());
     if (wasShowingEnd) {
         topRow_ = maxTopRow();
     } else {
@@ -148,6 +140,11 @@ void TrafficView::updateLayout() {
     }
     syncScrollBar();
     viewport()->update();
+}
+
+int TrafficView::columnsForViewport() const {
+    const int usableWidth = viewport()->width() - 2 * kMargin - 1;
+    return std::max(1, static_cast<int>(std::floor(usableWidth / charWidth_)));
 }
 
 int TrafficView::widthForColumns(int columns) const {
@@ -189,6 +186,18 @@ void TrafficView::scrollContentsBy(int, int) {
 
 void TrafficView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    // A new width lays the whole text out again (a few ms per MiB): for a
+    // large text once the resizing pauses, not at every step of a drag. Until
+    // then the rows keep their old width.
+    if (store_.size() > kRewrapAtOnceBytes && columnsForViewport() != store_.wrapColumns()) {
+        const bool wasShowingEnd = isShowingEnd();
+        visibleRows_ = std::max(1, (viewport()->height() - kMargin) / rowHeight_);
+        topRow_ = wasShowingEnd ? maxTopRow() : std::min(topRow_, maxTopRow());
+        syncScrollBar();
+        viewport()->update();
+        rewrapTimer_.start(kRewrapPauseMs, this);
+        return;
+    }
     updateLayout();
 }
 
@@ -217,7 +226,7 @@ qreal TrafficView::xForColumn(qint64 column) const {
 
 QPoint TrafficView::pointForOffset(qint64 position) const {
     const window::TextRow row = store_.rowAt(normalized(position));
-    const qint64 column = std::min<qint64>(normalized(position), row.line.end) - row.start;
+    const qint64 column = store_.cellOf(row, std::min<qint64>(normalized(position), row.line.end));
     const auto rowOnScreen = row.index - topRow_;
     return {static_cast<int>(std::lround(xForColumn(column))),
             static_cast<int>(kMargin + rowOnScreen * rowHeight_ + rowHeight_ / 2)};
@@ -228,7 +237,14 @@ qint64 TrafficView::offsetAt(QPoint viewportPoint) const {
     const qint64 rowOnScreen = y >= 0 ? y / rowHeight_ : -((-y + rowHeight_ - 1) / rowHeight_);
     const window::TextRow row = store_.row(topRow_ + rowOnScreen);
     const qint64 column = std::max<qint64>(0, std::llround((viewportPoint.x() - kMargin) / charWidth_));
-    return row.start + std::min<qint64>(column, row.end - row.start);
+    return positionInRow(row, column);
+}
+
+// The position at the edge of `cell` in `row`; right of a wrapped row's text,
+// the last position on that row (its end is where the next row begins).
+qint64 TrafficView::positionInRow(const window::TextRow& row, qint64 cell) const {
+    const qint64 position = store_.positionAtCell(row, cell);
+    return row.isLastOfLine() || row.end == row.start ? position : std::min<qint64>(position, row.end - 1);
 }
 
 // --- Painting ----------------------------------------------------------------
@@ -261,12 +277,17 @@ void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y,
     buffer.clear();  // the caller's buffer keeps its storage from row to row
     store_.visit(row.start, row.end - row.start,
                  [&buffer](const char* data, std::size_t length) { buffer.append(data, length); });
-    QString shown(static_cast<qsizetype>(buffer.size()), Qt::Uninitialized);
-    QChar* out = shown.data();
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(buffer[i]);
-        // A soft hyphen would be drawn with no width: show it as a hyphen.
-        out[i] = isControl(byte) ? QChar(u' ') : byte == 0xAD ? QChar(u'-') : QChar(byte);
+    // One QChar per cell: a TAB shows as the blank cells up to its stop.
+    QString shown;
+    shown.reserve(static_cast<qsizetype>(buffer.size()));
+    for (const char character : buffer) {
+        const auto byte = static_cast<unsigned char>(character);
+        if (byte == '\t') {
+            shown.append(QString(store_.tabCells(shown.size()), QChar(u' ')));
+        } else {
+            // A soft hyphen would be drawn with no width: show it as a hyphen.
+            shown.append(isControl(byte) ? QChar(u' ') : byte == 0xAD ? QChar(u'-') : QChar(byte));
+        }
     }
 
     const qint64 selectionStart = std::min(anchor_, caret_);
@@ -276,9 +297,12 @@ void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y,
     // A selected line break shows as one selected cell after the line.
     const bool breakSelected = row.isLastOfLine() && row.line.next > row.line.end &&
                                selectionStart <= row.line.end && selectionEnd > row.line.end;
-    const qint64 highlightEnd = breakSelected ? row.end + 1 : to;
-    QRectF highlight(xForColumn(from - row.start), y, (highlightEnd - from) * charWidth_, rowHeight_);
-    if (highlightEnd > from) painter.fillRect(highlight, palette().color(QPalette::Highlight));
+    const qint64 fromCell = store_.cellOf(row, from);
+    const qint64 toCell = store_.cellOf(row, to);
+    const qint64 highlightEnd = breakSelected ? store_.cellOf(row, row.end) + 1 : toCell;
+    QRectF highlight(xForColumn(fromCell), y, static_cast<qreal>(highlightEnd - fromCell) * charWidth_,
+                     rowHeight_);
+    if (highlightEnd > fromCell) painter.fillRect(highlight, palette().color(QPalette::Highlight));
 
     const QPointF baseline(kMargin, y + ascent_);
     painter.setPen(palette().color(QPalette::Text));
@@ -291,13 +315,17 @@ void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y,
         painter.restore();
     }
 
+    qint64 cell = 0;
     for (std::size_t i = 0; i < buffer.size(); ++i) {
-        if (!isControl(static_cast<unsigned char>(buffer[i]))) continue;
+        const auto byte = static_cast<unsigned char>(buffer[i]);
+        const qint64 x = cell;
+        cell += byte == '\t' ? store_.tabCells(cell) : 1;
+        if (!isControl(byte) || byte == '\t') continue;
         const qint64 at = row.start + static_cast<qint64>(i);
         const bool selected = at >= selectionStart && at < selectionEnd;
         painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        const qreal x = xForColumn(static_cast<qint64>(i));
-        painter.drawRect(QRectF(x + 1.5, y + rowHeight_ * 0.25 + 0.5, charWidth_ - 3, rowHeight_ * 0.5));
+        painter.drawRect(
+            QRectF(xForColumn(x) + 1.5, y + rowHeight_ * 0.25 + 0.5, charWidth_ - 3, rowHeight_ * 0.5));
     }
 }
 

@@ -4,9 +4,12 @@
 //
 // - Each byte is one Latin-1 character. "\r\n", a lone "\r" and a lone "\n"
 //   each end a line. Other control bytes (0x00-0x1F, 0x7F, 0x80-0x9F) are
-//   shown as an empty box one cell wide.
-// - Lines wrap at the width of the window; the font is the system's fixed
-//   font, so wrapping is arithmetic (columns = usable width / cell width).
+//   shown as an empty box one cell wide; a TAB as blank cells up to the next
+//   multiple of 8 cells of its row.
+// - Lines wrap at the width of the window, after the last blank that fits (so
+//   a HEX token "0x41" is never split), at the edge only in a row without
+//   blanks; the font is the system's fixed font, so a row's width counts cells
+//   (columns = usable width / cell width).
 // - appendText() (Ostrel's own text) always goes to the end. The operator's
 //   caret, selection and scroll position stay where they are; the view
 //   follows the end only while it shows the end, and a bare caret at the end
@@ -119,6 +122,7 @@ private:
     // Layout and scrolling (traffic_view.cpp).
     void updateMetrics();
     void updateLayout();
+    int columnsForViewport() const;
     qint64 maxTopRow() const;
     void syncScrollBar();
     void ensureCaretVisible();
@@ -138,13 +142,13 @@ private:
     qint64 previousWordStart(qint64 position) const;
     qint64 nextWordStart(qint64 position) const;
     qint64 positionRowsAway(qint64 rows);
+    qint64 positionInRow(const window::TextRow& row, qint64 cell) const;
     bool handleNavigation(QKeyEvent* event);
     bool handleEditing(QKeyEvent* event);
     bool wantsKey(QKeyEvent* event) const;
     void selectWordAt(qint64 position);
     void dragTo(QPoint viewportPoint);
     void restartBlink();
-    QString selectedQString() const;
     QString selectedTextWithLf() const;
     void offerPrimarySelection() const;
     void askAndClear();
@@ -164,6 +168,7 @@ private:
     QPoint lastDragPoint_;
     QBasicTimer blinkTimer_;
     QBasicTimer dragScrollTimer_;
+    QBasicTimer rewrapTimer_;
     ClearQuestion clearQuestion_;
     QPointer<QMenu> contextMenu_;
 };

@@ -68,9 +68,30 @@ void TrafficView::replaceSelection(std::string_view latin1, Reveal reveal) {
 // The selection with each line break ("\r\n", a lone "\r" or "\n") as "\n",
 // as other Linux programs expect to paste it.
 QString TrafficView::selectedTextWithLf() const {
-    QString text = selectedQString();
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const qint64 from = std::min(anchor_, caret_);
+    const qint64 count = std::max(anchor_, caret_) - from;
+    // One pass over the store into a text of the final size at most: a
+    // replace() on a huge text with millions of breaks takes minutes.
+    QString text(static_cast<qsizetype>(count), Qt::Uninitialized);
+    QChar* out = text.data();
+    bool afterCarriageReturn = false;
+    store_.visit(from, count, [&](const char* data, std::size_t length) {
+        for (std::size_t i = 0; i < length; ++i) {
+            const char byte = data[i];
+            if (afterCarriageReturn) {
+                *out++ = QLatin1Char('\n');
+                afterCarriageReturn = false;
+                if (byte == '\n') continue;
+            }
+            if (byte == '\r') {
+                afterCarriageReturn = true;
+                continue;
+            }
+            *out++ = QLatin1Char(byte);
+        }
+    });
+    if (afterCarriageReturn) *out++ = QLatin1Char('\n');
+    text.truncate(out - text.constData());
     return text;
 }
 
@@ -198,9 +219,9 @@ void TrafficView::selectWordAt(qint64 position) {
 // when up/down moves began.
 qint64 TrafficView::positionRowsAway(qint64 rows) {
     const window::TextRow current = store_.rowAt(caret_);
-    if (preferredColumn_ < 0) preferredColumn_ = std::min<qint64>(caret_, current.line.end) - current.start;
-    const window::TextRow target = store_.row(current.index + rows);
-    return normalized(target.start + std::min<qint64>(preferredColumn_, target.end - target.start));
+    if (preferredColumn_ < 0)
+        preferredColumn_ = store_.cellOf(current, std::min<qint64>(caret_, current.line.end));
+    return normalized(positionInRow(store_.row(current.index + rows), preferredColumn_));
 }
 
 void TrafficView::moveCaret(qint64 position, bool extendSelection) {

@@ -108,6 +108,9 @@ void TrafficView::timerEvent(QTimerEvent* event) {
         scrollToRow(topRow_ + (rows == 0 ? (overshoot < 0 ? -1 : 1) : rows));
         caret_ = normalized(offsetAt(lastDragPoint_));
         viewport()->update();
+    } else if (event->timerId() == rewrapTimer_.timerId()) {
+        rewrapTimer_.stop();
+        updateLayout();
     } else {
         QAbstractScrollArea::timerEvent(event);
     }

@@ -59,102 +59,108 @@ TextLine TrafficTextStore::lineAt(std::int64_t position) const {
     return line(breaksBefore(position));
 }
 
-std::size_t TrafficTextStore::ownerOfLine(std::int64_t lineIndex) const {
-    return lineIndex <= 0 ? 0 : breaks_.find(lineIndex - 1);
+std::int64_t TrafficTextStore::wrapsUpTo(std::int64_t position) const {
+    if (position < 0) return 0;
+    const std::size_t chunk = chunkOf(position);
+    const std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
+    const std::int64_t local = position - chunkStart(chunk);
+    const auto above =
+        std::upper_bound(wraps.begin(), wraps.end(), local,
+                         [](std::int64_t value, std::uint16_t offset) { return value < offset; });
+    return wraps_.prefix(chunk) + (above - wraps.begin());
 }
 
-// Calls visit(TextLine) for the lines that `chunk` owns, in order, while it
-// returns true: the first line for chunk 0, and the line after each break.
-template <class Visit>
-void TrafficTextStore::forOwnedLines(std::size_t chunk, Visit&& visit) const {
-    const std::vector<std::uint16_t>& breaks = chunks_[chunk].breaks;
-    const std::int64_t firstBreak = breaks_.prefix(chunk);
-    const std::int64_t base = chunkStart(chunk);
-    std::size_t local = 0;  // the break that ends the current line, when local < breaks.size()
-    std::int64_t index = 0;
-    std::int64_t start = 0;
-    if (chunk != 0) {
-        if (breaks.empty()) return;
-        start = base + breaks.front() + 1;
-        index = firstBreak + 1;
-        local = 1;
-    }
-    while (true) {
-        TextLine current;
-        if (local < breaks.size()) {
-            const BreakRef ending = breakAt(chunk, local, base);
-            current = {index, start, ending.global + 1 - ending.length, ending.global + 1};
-        } else {
-            current = lineEndingAt(index, start, firstBreak + static_cast<std::int64_t>(breaks.size()));
-        }
-        if (!visit(current) || local >= breaks.size()) return;
-        start = current.next;
-        ++index;
-        ++local;
-    }
+std::int64_t TrafficTextStore::wrapByIndex(std::int64_t index) const {
+    const std::size_t chunk = wraps_.find(index);
+    return chunkStart(chunk) + chunks_[chunk].wraps[static_cast<std::size_t>(index - wraps_.prefix(chunk))];
 }
 
-std::int64_t TrafficTextStore::countRows(std::size_t chunk) const {
-    std::int64_t rows = 0;
-    forOwnedLines(chunk, [&](const TextLine& owned) {
-        rows += rowsFor(owned.length());
-        return true;
-    });
-    return rows;
+// The end of the row that begins at `start` in `line`: the next wrap, or the
+// end of the line.
+std::int64_t TrafficTextStore::rowEnd(std::int64_t start, const TextLine& line) const {
+    const std::int64_t before = wrapsUpTo(start);
+    if (before >= wraps_.total()) return line.end;
+    return std::min(wrapByIndex(before), line.end);
 }
 
-std::int64_t TrafficTextStore::rowsBeforeLine(std::int64_t lineIndex) const {
-    if (lineIndex <= 0) return 0;
-    const std::size_t owner = ownerOfLine(lineIndex);
-    std::int64_t rows = rows_.prefix(owner);
-    forOwnedLines(owner, [&](const TextLine& owned) {
-        if (owned.index >= lineIndex) return false;
-        rows += rowsFor(owned.length());
-        return true;
-    });
-    return rows;
+TextRow TrafficTextStore::rowStartingAt(std::int64_t index, std::int64_t start) const {
+    const TextLine holder = lineAt(start);
+    return {index, start, rowEnd(start, holder), holder};
 }
 
 TextRow TrafficTextStore::row(std::int64_t index) const {
     index = std::clamp<std::int64_t>(index, 0, rowCount() - 1);
-    const std::size_t owner = rows_.find(index);
-    std::int64_t remaining = index - rows_.prefix(owner);
-    TextRow found;
-    forOwnedLines(owner, [&](const TextLine& owned) {
-        const std::int64_t rows = rowsFor(owned.length());
-        if (remaining >= rows) {
-            remaining -= rows;
-            return true;
+    const std::size_t chunk = rows_.find(index);
+    const std::int64_t wanted = index - rows_.prefix(chunk) + 1;
+    // The rows of a chunk begin after its breaks and at its wraps (and at 0 in
+    // chunk 0): the smallest local offset with `wanted` row starts up to it.
+    const Chunk& holder = chunks_[chunk];
+    auto startsUpTo = [&](std::int64_t local) {
+        const auto breaks =
+            std::upper_bound(holder.breaks.begin(), holder.breaks.end(), local - 1,
+                             [](std::int64_t value, std::uint16_t offset) { return value < offset; });
+        const auto wraps =
+            std::upper_bound(holder.wraps.begin(), holder.wraps.end(), local,
+                             [](std::int64_t value, std::uint16_t offset) { return value < offset; });
+        return (breaks - holder.breaks.begin()) + (wraps - holder.wraps.begin()) + (chunk == 0 ? 1 : 0);
+    };
+    std::int64_t low = 0;
+    auto high = static_cast<std::int64_t>(holder.bytes.size());
+    while (low < high) {
+        const std::int64_t middle = low + (high - low) / 2;
+        if (startsUpTo(middle) >= wanted) {
+            high = middle;
+        } else {
+            low = middle + 1;
         }
-        const std::int64_t start = owned.start + remaining * columns_;
-        found = {index, start, std::min(start + columns_, owned.end), owned};
-        return false;
-    });
-    return found;
+    }
+    return rowStartingAt(index, chunkStart(chunk) + low);
 }
 
 TextRow TrafficTextStore::nextRow(const TextRow& current) const {
     if (!current.isLastOfLine()) {
-        return {current.index + 1, current.end, std::min(current.end + columns_, current.line.end),
-                current.line};
+        return {current.index + 1, current.end, rowEnd(current.end, current.line), current.line};
     }
     if (current.line.index + 1 >= lineCount()) return current;
     const TextLine following =
         lineEndingAt(current.line.index + 1, current.line.next, current.line.index + 1);
-    return {current.index + 1, following.start, std::min(following.start + columns_, following.end),
-            following};
+    return {current.index + 1, following.start, rowEnd(following.start, following), following};
 }
 
 TextRow TrafficTextStore::rowAt(std::int64_t position) const {
     position = std::clamp<std::int64_t>(position, 0, size());
     const TextLine holder = lineAt(position);
-    const std::int64_t length = holder.length();
-    const std::int64_t column = std::min(position, holder.end) - holder.start;
-    const std::int64_t rowInLine = (length > 0 && column == length && length % columns_ == 0)
-                                       ? length / columns_ - 1
-                                       : column / columns_;
-    const std::int64_t start = holder.start + rowInLine * columns_;
-    return {rowsBeforeLine(holder.index) + rowInLine, start, std::min(start + columns_, holder.end), holder};
+    const std::int64_t wraps = wrapsUpTo(std::min(position, holder.end));
+    const std::int64_t lastWrap = wraps > 0 ? wrapByIndex(wraps - 1) : -1;
+    const std::int64_t start = std::max(holder.start, lastWrap);
+    return {holder.index + wraps, start, rowEnd(start, holder), holder};
+}
+
+std::int64_t TrafficTextStore::cellOf(const TextRow& row, std::int64_t position) const {
+    std::int64_t cell = 0;
+    visit(row.start, std::clamp(position, row.start, row.end) - row.start,
+          [&](const char* data, std::size_t length) {
+              for (std::size_t i = 0; i < length; ++i) cell += data[i] == '\t' ? tabCells(cell) : 1;
+          });
+    return cell;
+}
+
+std::int64_t TrafficTextStore::positionAtCell(const TextRow& row, std::int64_t cell) const {
+    std::int64_t position = row.start;
+    std::int64_t at = 0;  // the cell where `position` begins
+    bool found = false;
+    visit(row.start, row.end - row.start, [&](const char* data, std::size_t length) {
+        for (std::size_t i = 0; i < length && !found; ++i) {
+            const std::int64_t width = data[i] == '\t' ? tabCells(at) : 1;
+            if (2 * cell <= 2 * at + width) {
+                found = true;
+                return;
+            }
+            at += width;
+            ++position;
+        }
+    });
+    return position;
 }
 
 }  // namespace ostrel::window

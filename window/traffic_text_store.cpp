@@ -40,16 +40,16 @@ void TrafficTextStore::clear() {
     std::vector<Chunk>(1).swap(chunks_);
     bytes_.assign({0});
     breaks_.assign({0});
+    wraps_.assign({0});
     rows_.assign({1});
+    tail_ = {};
 }
 
 void TrafficTextStore::setWrapColumns(int columns) {
     columns = std::max(1, columns);
     if (columns == columns_) return;
     columns_ = columns;
-    std::vector<std::int64_t> rows(chunks_.size());
-    for (std::size_t chunk = 0; chunk < chunks_.size(); ++chunk) rows[chunk] = countRows(chunk);
-    rows_.assign(std::move(rows));
+    layOut(0, size(), size());
 }
 
 char TrafficTextStore::at(std::int64_t position) const {
@@ -103,7 +103,6 @@ void TrafficTextStore::scanBreaks(Chunk& chunk, std::size_t from, int byteAfter)
 void TrafficTextStore::appendAtEnd(std::string_view text) {
     const std::int64_t oldSize = size();
     const std::size_t firstTouched = chunks_.size() - 1;
-    const TextLine oldLast = line(lineCount() - 1);
     bool joinsCarriageReturn = false;
     {
         // A "\r" at the end was a break of its own; a leading "\n" joins it.
@@ -114,13 +113,13 @@ void TrafficTextStore::appendAtEnd(std::string_view text) {
             breaks_.set(firstTouched, static_cast<std::int64_t>(last.breaks.size()));
         }
     }
-    const std::size_t oldBreaksInFirst = chunks_.back().breaks.size();
     std::size_t done = 0;
     while (done < text.size()) {
         if (static_cast<std::int64_t>(chunks_.back().bytes.size()) >= chunkBytes_) {
             chunks_.emplace_back();
             bytes_.pushBack(0);
             breaks_.pushBack(0);
+            wraps_.pushBack(0);
             rows_.pushBack(0);
         }
         Chunk& chunk = chunks_.back();
@@ -138,32 +137,9 @@ void TrafficTextStore::appendAtEnd(std::string_view text) {
         breaks_.set(index, static_cast<std::int64_t>(chunk.breaks.size()));
     }
 
-    if (joinsCarriageReturn) {
-        std::vector<std::size_t> dirty{ownerOfLine(breaksBefore(oldSize))};
-        for (std::size_t chunk = firstTouched; chunk < chunks_.size(); ++chunk) dirty.push_back(chunk);
-        recountRows(std::move(dirty));
-        return;
-    }
-    // The old last line now runs to the first new break (or the end), and each
-    // new break begins a line that the chunk holding the break owns.
-    std::size_t owner = ownerOfLine(oldLast.index);
-    std::int64_t ownerDelta = -rowsFor(oldLast.length());
-    std::int64_t start = oldLast.start;
-    for (std::size_t chunk = firstTouched; chunk < chunks_.size(); ++chunk) {
-        const std::int64_t base = chunkStart(chunk);
-        const std::size_t count = chunks_[chunk].breaks.size();
-        for (std::size_t local = chunk == firstTouched ? oldBreaksInFirst : 0; local < count; ++local) {
-            const BreakRef ending = breakAt(chunk, local, base);
-            ownerDelta += rowsFor(ending.global + 1 - ending.length - start);
-            if (owner != chunk) {
-                rows_.set(owner, rows_.value(owner) + ownerDelta);
-                owner = chunk;
-                ownerDelta = 0;
-            }
-            start = ending.global + 1;
-        }
-    }
-    rows_.set(owner, rows_.value(owner) + ownerDelta + rowsFor(size() - start));
+    for (std::size_t chunk = firstTouched; chunk < chunks_.size(); ++chunk) refreshRowTotals(chunk);
+    // Line breaks only restart the wrapping, so a "\r" joined by a "\n" needs nothing more.
+    wrapAppended(oldSize);
 }
 
 void TrafficTextStore::rewriteRange(std::int64_t position, std::int64_t removeCount, std::string_view text) {
@@ -224,17 +200,23 @@ void TrafficTextStore::rewriteRange(std::int64_t position, std::int64_t removeCo
     }
     const std::size_t added = pieces.size();
     placePieces(first, last, std::move(pieces));
+    if (first > 0) refreshRowTotals(first - 1);
 
-    // Rows change for the new chunks, for the chunk before them (its last
-    // break may have changed) and for the lines that hold the edit's ends.
-    std::vector<std::size_t> dirty;
-    for (std::size_t chunk = first; chunk < first + added && chunk < chunks_.size(); ++chunk)
-        dirty.push_back(chunk);
-    if (first > 0) dirty.push_back(first - 1);
-    if (position > 0) dirty.push_back(ownerOfLine(breaksBefore(position - 1)));
-    dirty.push_back(ownerOfLine(breaksBefore(position)));
-    dirty.push_back(ownerOfLine(breaksBefore(position + static_cast<std::int64_t>(text.size()))));
-    recountRows(std::move(dirty));
+    // A wrap is decided by the bytes up to a row's width after it, so the rows
+    // that begin a width before the edit and the rewritten chunks stay; the
+    // text from there to the end of the line that holds the end of the edit
+    // and of the new chunks is laid out again.
+    const std::int64_t inserted = position + static_cast<std::int64_t>(text.size());
+    const std::int64_t low = std::max<std::int64_t>(0, std::min(position, firstStart) - 1);
+    const std::int64_t high =
+        std::max(inserted, first + added < chunks_.size() ? chunkStart(first + added) : size());
+    const std::int64_t wrapsBefore = wrapsUpTo(low - columns_);
+    const std::int64_t from =
+        std::max(lineAt(low).start, wrapsBefore > 0 ? wrapByIndex(wrapsBefore - 1) : std::int64_t{0});
+    const std::int64_t to = lineAt(high).end;
+    // The last row, when the new rows meet the old ones before it, moved with the text.
+    if (tail_.afterBlank >= 0) tail_.afterBlank += static_cast<std::int64_t>(text.size()) - removeCount;
+    layOut(from, to, inserted);
 }
 
 // Puts `pieces` in the place of chunks [first, last] and brings the totals up
@@ -246,46 +228,43 @@ void TrafficTextStore::placePieces(std::size_t first, std::size_t last, std::vec
             chunks_[first + i] = std::move(pieces[i]);
             bytes_.set(first + i, static_cast<std::int64_t>(chunks_[first + i].bytes.size()));
             breaks_.set(first + i, static_cast<std::int64_t>(chunks_[first + i].breaks.size()));
-            rows_.set(first + i, 0);
+            refreshRowTotals(first + i);
         }
         return;
     }
-    std::vector<std::int64_t> rows;
-    rows.reserve(chunks_.size() - removed + pieces.size() + 1);
-    for (std::size_t chunk = 0; chunk < first; ++chunk) rows.push_back(rows_.value(chunk));
-    rows.insert(rows.end(), pieces.size(), 0);
-    for (std::size_t chunk = last + 1; chunk < chunks_.size(); ++chunk) rows.push_back(rows_.value(chunk));
     chunks_.erase(chunks_.begin() + static_cast<std::ptrdiff_t>(first),
                   chunks_.begin() + static_cast<std::ptrdiff_t>(last + 1));
     chunks_.insert(chunks_.begin() + static_cast<std::ptrdiff_t>(first),
                    std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
-    if (chunks_.empty()) {
-        chunks_.emplace_back();
-        rows.push_back(0);
-    }
+    if (chunks_.empty()) chunks_.emplace_back();
     std::vector<std::int64_t> bytes(chunks_.size());
     std::vector<std::int64_t> breaks(chunks_.size());
+    std::vector<std::int64_t> wraps(chunks_.size());
+    std::vector<std::int64_t> rows(chunks_.size());
     for (std::size_t chunk = 0; chunk < chunks_.size(); ++chunk) {
         bytes[chunk] = static_cast<std::int64_t>(chunks_[chunk].bytes.size());
         breaks[chunk] = static_cast<std::int64_t>(chunks_[chunk].breaks.size());
+        wraps[chunk] = static_cast<std::int64_t>(chunks_[chunk].wraps.size());
+        rows[chunk] = rowsOf(chunk);
     }
     bytes_.assign(std::move(bytes));
     breaks_.assign(std::move(breaks));
+    wraps_.assign(std::move(wraps));
     rows_.assign(std::move(rows));
 }
 
-void TrafficTextStore::recountRows(std::vector<std::size_t> chunks) {
-    std::sort(chunks.begin(), chunks.end());
-    chunks.erase(std::unique(chunks.begin(), chunks.end()), chunks.end());
-    for (std::size_t chunk : chunks) rows_.set(chunk, countRows(chunk));
+void TrafficTextStore::refreshRowTotals(std::size_t chunk) {
+    wraps_.set(chunk, static_cast<std::int64_t>(chunks_[chunk].wraps.size()));
+    rows_.set(chunk, rowsOf(chunk));
 }
 
 std::size_t TrafficTextStore::memoryBytes() const {
     std::size_t total = sizeof(*this) + chunks_.capacity() * sizeof(Chunk);
     for (const Chunk& chunk : chunks_) {
-        total += chunk.bytes.capacity() + chunk.breaks.capacity() * sizeof(std::uint16_t);
+        total += chunk.bytes.capacity() +
+                 (chunk.breaks.capacity() + chunk.wraps.capacity()) * sizeof(std::uint16_t);
     }
-    return total + bytes_.memoryBytes() + breaks_.memoryBytes() + rows_.memoryBytes();
+    return total + bytes_.memoryBytes() + breaks_.memoryBytes() + wraps_.memoryBytes() + rows_.memoryBytes();
 }
 
 }  // namespace ostrel::window

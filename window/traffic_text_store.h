@@ -7,16 +7,22 @@
 // too. A "\r" at the very end is a break until a "\n" joins it. A break is
 // recorded by the offset of its last byte inside its chunk (16 bits each).
 //
-// Rows: lines are wrapped at wrapColumns() characters; a line of L characters
-// takes max(1, ceil(L / columns)) rows. Each chunk "owns" the lines that begin
-// right after the breaks it holds (chunk 0 also owns the first line) and keeps
-// the number of rows of those lines, so row <-> offset lookups are O(log n)
-// plus one walk over one chunk's breaks. A new width recounts every line.
+// Rows: lines are wrapped into rows of at most wrapColumns() cells. A byte takes
+// one cell, except a TAB, which runs to the next multiple of 8 cells counted
+// from the start of its row (or to the row's edge, whichever comes first). A
+// row is filled greedily; when the next byte finds no cell left, the row ends
+// after its last blank (space or TAB), so a word such as "0x41" is never split,
+// and only a row without any blank ends at the edge. Each row that does not
+// begin a line starts at a "wrap", recorded like a break: by its offset inside
+// the chunk that holds it. Row k of a chunk is found among its line starts and
+// wraps by a binary search, so row <-> offset lookups are O(log n).
 //
-// Costs: appending at the end is amortised O(appended bytes); an edit
-// elsewhere rewrites the chunks it touches (O(chunk)) and, when the number of
-// chunks changes, rebuilds the per-chunk totals (O(chunks), 16 Ki chunks per
-// GiB). Storage is about one byte per byte held, plus 2 bytes per line.
+// Costs: appending at the end is amortised O(appended bytes), whatever the
+// length of the last line (the wrap state of its last row is kept); an edit
+// elsewhere rewrites the chunks it touches (O(chunk)) and lays out again the
+// lines it touches (from the last row start before it); a new width lays out
+// the whole text again. Storage is about one byte per byte held, plus 2 bytes
+// per line and per wrapped row.
 //
 // Not thread-safe: the traffic view uses it on the UI thread only.
 
@@ -64,12 +70,18 @@ public:
     std::int64_t lineCount() const { return breaks_.total() + 1; }
     std::int64_t rowCount() const { return rows_.total(); }
     int wrapColumns() const { return columns_; }
-    // Recounts the rows of every line when the width changes: O(lines).
+    // Lays out the whole text again when the width changes: O(size).
     void setWrapColumns(int columns);
-    // Rows taken by a line of `length` characters at the current width.
-    std::int64_t rowsFor(std::int64_t length) const {
-        return length <= 0 ? 1 : (length + columns_ - 1) / columns_;
+    // Cells a TAB takes when it stands at `column` of a row.
+    int tabCells(std::int64_t column) const {
+        return static_cast<int>(
+            std::min<std::int64_t>(8 - column % 8, std::max<std::int64_t>(1, columns_ - column)));
     }
+    // The cell where `position` (clamped to the row) begins in `row`.
+    std::int64_t cellOf(const TextRow& row, std::int64_t position) const;
+    // The position in `row` whose left edge is nearest to the edge of `cell`
+    // (a cell within a TAB maps to the nearer edge of the TAB).
+    std::int64_t positionAtCell(const TextRow& row, std::int64_t cell) const;
 
     // Replaces [position, position + removeCount) by `text`; out-of-range
     // values are clamped to the text.
@@ -104,6 +116,13 @@ private:
     struct Chunk {
         std::string bytes;
         std::vector<std::uint16_t> breaks;  // offsets of the last byte of each break
+        std::vector<std::uint16_t> wraps;   // offsets where a row begins inside a line
+    };
+    // Where the wrapping of the text's last row stands: the cells used, and the
+    // offset after its last blank (-1 when it has none).
+    struct WrapState {
+        std::int64_t column = 0;
+        std::int64_t afterBlank = -1;
     };
     struct BreakRef {
         std::size_t chunk = 0;
@@ -116,17 +135,25 @@ private:
     BreakRef breakAt(std::size_t chunk, std::size_t local, std::int64_t base) const;
     BreakRef breakByIndex(std::int64_t index) const;
     std::int64_t breaksBefore(std::int64_t position) const;
-    std::size_t ownerOfLine(std::int64_t lineIndex) const;
-    std::int64_t rowsBeforeLine(std::int64_t lineIndex) const;
     TextLine lineEndingAt(std::int64_t index, std::int64_t start, std::int64_t breakIndex) const;
-    template <class Visit>
-    void forOwnedLines(std::size_t chunk, Visit&& visit) const;
-    std::int64_t countRows(std::size_t chunk) const;
+    std::int64_t wrapsUpTo(std::int64_t position) const;
+    std::int64_t wrapByIndex(std::int64_t index) const;
+    std::int64_t rowEnd(std::int64_t start, const TextLine& line) const;
+    TextRow rowStartingAt(std::int64_t index, std::int64_t start) const;
+    std::int64_t rowsOf(std::size_t chunk) const {
+        return static_cast<std::int64_t>(chunks_[chunk].breaks.size() + chunks_[chunk].wraps.size()) +
+               (chunk == 0 ? 1 : 0);
+    }
+    void refreshRowTotals(std::size_t chunk);
 
     void appendAtEnd(std::string_view text);
     void rewriteRange(std::int64_t position, std::int64_t removeCount, std::string_view text);
     void scanBreaks(Chunk& chunk, std::size_t from, int byteAfter) const;
-    void recountRows(std::vector<std::size_t> chunks);
+    template <class Emit>
+    void wrapBytes(std::int64_t from, std::int64_t to, WrapState& state, Emit&& emit) const;
+    void wrapAppended(std::int64_t from);
+    void eraseWraps(std::int64_t from, std::int64_t to);
+    void layOut(std::int64_t from, std::int64_t to, std::int64_t settled);
     void placePieces(std::size_t first, std::size_t last, std::vector<Chunk> pieces);
 
     int columns_;
@@ -134,7 +161,9 @@ private:
     std::vector<Chunk> chunks_;  // never empty; only a sole chunk may be empty
     PrefixSums bytes_;
     PrefixSums breaks_;
-    PrefixSums rows_;
+    PrefixSums wraps_;
+    PrefixSums rows_;  // line starts (the first line counts in chunk 0) plus wraps
+    WrapState tail_;   // of the last row of the text
 };
 
 template <class Visit>

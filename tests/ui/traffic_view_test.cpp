@@ -164,6 +164,19 @@ TEST_F(TrafficViewTest, BackspaceAndDeleteRemoveCharactersAndWholeBreaks) {
     EXPECT_EQ(view.text(), "af");
 }
 
+TEST_F(TrafficViewTest, CopyTurnsEveryKindOfLineBreakIntoOneLf) {
+    view.appendText("a\r\nb\rc\nd\r\r\n\xE9");
+    view.appendText(std::string(70000, 'x') + "\r");  // across a chunk of the store, a lone "\r" last
+    view.selectAll();
+    view.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QString::fromLatin1("a\nb\nc\nd\n\n\xE9") + QString(70000, QLatin1Char('x')) + "\n");
+    // A selection that ends after a lone "\r" ends with its LF.
+    view.setSelection(0, 5);
+    view.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "a\nb\n");
+}
+
 TEST_F(TrafficViewTest, CtrlCCopiesTheSelectionAsLatin1AndCtrlASelectsEverything) {
     view.appendText("r\xE9sultat\r\nsuite");
     view.setSelection(1, 12);
@@ -285,6 +298,97 @@ TEST_F(TrafficViewTest, LongLinesWrapAtTheWidth) {
     // Click on the third row, column 3.
     click(2 * 7 + 3);
     EXPECT_EQ(view.caretPosition(), 17);
+}
+
+TEST_F(TrafficViewTest, ALargeTextIsReWrappedOnceTheResizingPauses) {
+    const std::string line = "0x41 0x42 0x43 0x44 0x45 0x46 0x47 0x48 0x49 0x4A 0x4B 0x4C 0x4D 0x4E 0x4F\r\n";
+    std::string batch;
+    while (batch.size() < 1024 * 1024) batch += line;
+    for (int i = 0; i < 17; ++i) view.appendText(batch);  // over 16 MiB
+    view.resize(view.widthForColumns(100), view.height());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.columns() == 100; }, 20000));
+    const qint64 rowsAt100 = view.rowCount();
+    // Each step of a drag keeps the old rows; the new width applies after the pause.
+    for (int columns = 99; columns >= 40; --columns)
+        view.resize(view.widthForColumns(columns), view.height());
+    EXPECT_EQ(view.columns(), 100);
+    EXPECT_EQ(view.rowCount(), rowsAt100);
+    EXPECT_TRUE(view.isShowingEnd());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.columns() == 40; }, 20000));
+    // 74 characters: one row at 100, two at 40 (and the empty last line one row)
+    EXPECT_EQ(view.rowCount(), 2 * rowsAt100 - 1);
+    EXPECT_TRUE(view.isShowingEnd());
+    // A small text follows the width at once.
+    view.clearWindow();
+    view.appendText(line);
+    view.resize(view.widthForColumns(30), view.height());
+    EXPECT_EQ(view.columns(), 30);
+}
+
+// Green pixels in the cells [fromCell, toCell) of the row `rowOnScreen`.
+int inkInCells(const TrafficView& view, const QImage& image, int rowOnScreen, int fromCell, int toCell) {
+    const int left = view.pointForOffset(0).x();
+    const double cell = (view.widthForColumns(80) - view.widthForColumns(0)) / 80.0;
+    int ink = 0;
+    for (int y = rowOnScreen * view.rowHeight(); y < (rowOnScreen + 1) * view.rowHeight(); ++y) {
+        for (int x = left + static_cast<int>(fromCell * cell) + 1;
+             x < left + static_cast<int>(toCell * cell) - 1; ++x)
+            ink += image.valid(x, y + 2) && image.pixelColor(x, y + 2) == QColor(0, 150, 0) ? 1 : 0;
+    }
+    return ink;
+}
+
+TEST_F(TrafficViewTest, HexTokensWrapWholeAndClicksFindTheirBytes) {
+    view.resize(view.widthForColumns(12), view.height());
+    ASSERT_EQ(view.columns(), 12);
+    view.appendText("0x41 0x42 0x43 0x44");  // 12 cells end inside "0x43": the row ends after its blank
+    EXPECT_EQ(view.rowCount(), 2);
+    EXPECT_EQ(view.pointForOffset(10).x(), view.pointForOffset(0).x());
+    EXPECT_EQ(view.pointForOffset(10).y(), view.pointForOffset(0).y() + view.rowHeight());
+    const QImage image = view.viewport()->grab().toImage();
+    EXPECT_EQ(inkInCells(view, image, 0, 10, 12), 0);  // nothing of "0x43" on the first row
+    EXPECT_GT(inkInCells(view, image, 1, 0, 4), 0);
+    click(12);
+    EXPECT_EQ(view.caretPosition(), 12);
+    // Right of the first row's text: the blank at its end, not the next row.
+    const QPoint beyond =
+        view.pointForOffset(5) +
+        QPoint(static_cast<int>(6.5 * (view.pointForOffset(1).x() - view.pointForOffset(0).x())), 0);
+    QTest::mouseClick(surface(), Qt::LeftButton, Qt::NoModifier, beyond);
+    EXPECT_EQ(view.caretPosition(), 9);
+    view.setCaretPosition(2);
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(view.caretPosition(), 12);
+}
+
+TEST_F(TrafficViewTest, ATabTakesTheCellsUpToTheNextStopButIsOneByte) {
+    view.appendText("a\tbc\r\nabcdefghij\tk");
+    auto x = [this](qint64 position) { return view.pointForOffset(position).x(); };
+    const int cell = x(1) - x(0);
+    EXPECT_NEAR(x(2), x(6 + 8), 1);                           // "b" at cell 8, as "i" below it
+    EXPECT_NEAR(x(6 + 11), x(6) + 2 * (x(6 + 8) - x(6)), 1);  // "k" at cell 16
+    const QImage image = view.viewport()->grab().toImage();
+    EXPECT_EQ(inkInCells(view, image, 0, 1, 8), 0);  // the TAB is blank
+    EXPECT_GT(inkInCells(view, image, 0, 8, 9), 0);  // "b"
+    // A click in the TAB's left half finds the TAB, in its right half the "b".
+    QTest::mouseClick(surface(), Qt::LeftButton, Qt::NoModifier,
+                      view.pointForOffset(1) + QPoint(2 * cell, 0));
+    EXPECT_EQ(view.caretPosition(), 1);
+    QTest::mouseClick(surface(), Qt::LeftButton, Qt::NoModifier,
+                      view.pointForOffset(1) + QPoint(6 * cell, 0));
+    EXPECT_EQ(view.caretPosition(), 2);
+    QTest::keyClick(&view, Qt::Key_Left, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedText(), "\t");
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "\t");
+    // Down from the "b" (cell 8) to cell 8 of the next line: "i"; down from
+    // cell 3 of the TAB's row finds the TAB's nearer edge in the other line.
+    view.setCaretPosition(2);
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(view.caretPosition(), 6 + 8);
+    view.setCaretPosition(6 + 3);
+    QTest::keyClick(&view, Qt::Key_Up);
+    EXPECT_EQ(view.caretPosition(), 1);
 }
 
 TEST_F(TrafficViewTest, DrawsGreenOnWhiteInAFixedFont) {

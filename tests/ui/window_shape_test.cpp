@@ -159,7 +159,18 @@ class StatusBarTest : public MainWindowFixture {
 protected:
     QString status() {
         window->refreshStatus();
-        return window->statusBar()->text();
+        return window->statusBar()->line();
+    }
+    // The rows shown join to the whole status, and each fits the bar (nothing
+    // elided).
+    void expectShownWhole() {
+        const QStringList rows = window->statusBar()->text().split(QLatin1Char('\n'));
+        EXPECT_LE(rows.size(), StatusBar::kRows);
+        EXPECT_EQ(rows.join(QStringLiteral(" | ")), status());
+        for (const QString& row : rows)
+            EXPECT_LE(window->statusBar()->fontMetrics().horizontalAdvance(row),
+                      window->statusBar()->contentsRect().width())
+                << row.toStdString();
     }
     platform::test::TempDir directory;
 };
@@ -176,6 +187,7 @@ TEST_F(StatusBarTest, ShowsTheModeThePortsTheirCountersAndTheCapture) {
     const std::string dce = "DCE COM2 " + far[1]->path() + " 9600 8N1: ";
     EXPECT_EQ(status().toStdString(),
               "Intercede | " + dte + "0 bytes in, 0 errors | " + dce + "0 bytes in, 0 errors");
+    expectShownWhole();
     ASSERT_TRUE(far[0]->write("hello"));
     ASSERT_TRUE(far[1]->write("hi"));
     ASSERT_TRUE(waitFor([&] { return status().contains("5 bytes in") && status().contains("2 bytes in"); }))
@@ -184,8 +196,8 @@ TEST_F(StatusBarTest, ShowsTheModeThePortsTheirCountersAndTheCapture) {
     EXPECT_FALSE(status().contains("CTS"));
     // The timer refreshes it by itself.
     ASSERT_TRUE(far[0]->write(std::string(1200, 'x')));
-    EXPECT_TRUE(waitFor([&] { return window->statusBar()->text().contains("1,205 bytes in"); }))
-        << window->statusBar()->text().toStdString();
+    EXPECT_TRUE(waitFor([&] { return window->statusBar()->line().contains("1,205 bytes in"); }))
+        << window->statusBar()->line().toStdString();
 
     const std::string file = directory / "cap.bin";
     window->setCaptureDialog([&] { return file; });
@@ -194,6 +206,14 @@ TEST_F(StatusBarTest, ShowsTheModeThePortsTheirCountersAndTheCapture) {
     EXPECT_TRUE(waitFor([&] {
         return status().toStdString().find("capture " + file + " (3 bytes)") != std::string::npos;
     })) << status().toStdString();
+    // Too long for one row at the normal size: two rows, each whole.
+    EXPECT_TRUE(window->statusBar()->text().contains(QLatin1Char('\n')));
+    expectShownWhole();
+    // Wide enough, it is one row again.
+    const QSize normal = window->size();
+    window->resize(4000, normal.height());
+    EXPECT_EQ(window->statusBar()->text(), status());
+    window->resize(normal);
     ASSERT_TRUE(click(window::id::kCapture));
     EXPECT_FALSE(status().contains("capture"));
     ASSERT_TRUE(click(window::id::kOpenClose));
@@ -256,13 +276,13 @@ TEST_F(SerialLoopback, TheStatusBarShowsTheModemLinesOfARealPort) {
     const bool looped = waitFor(
         [&] {
             window->refreshStatus();
-            return window->statusBar()->text().contains("CTS+ DSR+");
+            return window->statusBar()->line().contains("CTS+ DSR+");
         },
         std::chrono::seconds(2));
-    if (!looped && !window->statusBar()->text().contains("CTS"))
-        FAIL() << "no modem lines shown for " << device << ": " << window->statusBar()->text().toStdString();
+    if (!looped && !window->statusBar()->line().contains("CTS"))
+        FAIL() << "no modem lines shown for " << device << ": " << window->statusBar()->line().toStdString();
     if (!looped)
-        GTEST_SKIP() << "no loopback plug on " << device << ": " << window->statusBar()->text().toStdString();
+        GTEST_SKIP() << "no loopback plug on " << device << ": " << window->statusBar()->line().toStdString();
     SUCCEED();
 }
 

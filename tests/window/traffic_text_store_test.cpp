@@ -36,17 +36,43 @@ struct Model {
         out.push_back({static_cast<std::int64_t>(out.size()), start, size, size});
         return out;
     }
+    static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+    // Cells of the byte at `i` when it stands at `column`.
+    int cells(std::int64_t i, std::int64_t column) const {
+        if (text[static_cast<std::size_t>(i)] != '\t') return 1;
+        const std::int64_t stop = (column / 8 + 1) * 8;
+        return static_cast<int>(std::min<std::int64_t>(stop, std::max<std::int64_t>(column + 1, columns)) -
+                                column);
+    }
+    // Each row on its own: place bytes while a cell is left; if a byte is left
+    // over, end the row after its last blank, or where the bytes stopped.
     std::vector<TextRow> rows() const {
         std::vector<TextRow> out;
         for (const TextLine& line : lines()) {
             std::int64_t start = line.start;
             do {
-                const std::int64_t end = std::min<std::int64_t>(start + columns, line.end);
+                std::int64_t end = start;
+                for (std::int64_t column = 0; end < line.end && column < columns; ++end)
+                    column += cells(end, column);
+                if (end < line.end) {
+                    for (std::int64_t i = end - 1; i >= start; --i) {
+                        if (isBlank(text[static_cast<std::size_t>(i)])) {
+                            end = i + 1;
+                            break;
+                        }
+                    }
+                }
                 out.push_back({static_cast<std::int64_t>(out.size()), start, end, line});
                 start = end;
             } while (start < line.end);
         }
         return out;
+    }
+    // The cell where `position` begins in `row`.
+    std::int64_t cellOf(const TextRow& row, std::int64_t position) const {
+        std::int64_t column = 0;
+        for (std::int64_t i = row.start; i < position; ++i) column += cells(i, column);
+        return column;
     }
 };
 
@@ -89,6 +115,15 @@ void expectMatches(const TrafficTextStore& store, const Model& model, const std:
         EXPECT_EQ(key(store.rowAt(position)), key(rows[expectedRow])) << where;
         EXPECT_EQ(key(store.lineAt(position)), key(rows[expectedRow].line)) << where;
     }
+    // Cells of every position of every row, and back.
+    for (const TextRow& row : rows) {
+        for (std::int64_t position = row.start; position <= row.end; ++position) {
+            const std::int64_t cell = model.cellOf(row, position);
+            EXPECT_LE(cell, model.columns) << step << " row " << row.index;
+            EXPECT_EQ(store.cellOf(row, position), cell) << step << " position " << position;
+            EXPECT_EQ(store.positionAtCell(row, cell), position) << step << " cell " << cell;
+        }
+    }
 }
 
 TEST(TrafficTextStore, RecognisesEveryKindOfLineBreak) {
@@ -115,11 +150,11 @@ TEST(TrafficTextStore, RecognisesEveryKindOfLineBreak) {
 // Random edits of tiny chunks, checked against the model after every step.
 TEST(TrafficTextStore, RandomEditsMatchThePlainModel) {
     std::mt19937 random(20240607);
-    const std::string alphabet = "ab\r\n\r\nxyz";
+    const std::string alphabet = "ab\r\n\r\nxyz  \t";
     for (int round = 0; round < 40; ++round) {
         const int chunkBytes = 1 + static_cast<int>(random() % 9);
         Model model;
-        model.columns = 1 + static_cast<int>(random() % 6);
+        model.columns = 1 + static_cast<int>(random() % 12);
         TrafficTextStore store(model.columns, chunkBytes);
         for (int step = 0; step < 60; ++step) {
             std::string text(random() % 12, ' ');
@@ -146,7 +181,7 @@ TEST(TrafficTextStore, RandomEditsMatchThePlainModel) {
                 store.erase(position, count);
                 model.text.erase(static_cast<std::size_t>(position), static_cast<std::size_t>(count));
             } else {
-                model.columns = 1 + static_cast<int>(random() % 6);
+                model.columns = 1 + static_cast<int>(random() % 12);
                 what = "width " + std::to_string(model.columns);
                 store.setWrapColumns(model.columns);
             }
@@ -178,6 +213,59 @@ TEST(TrafficTextStore, FindsBreaksAmongBytesOfEveryValue) {
     ASSERT_EQ(store.lineCount(), static_cast<std::int64_t>(lines.size()));
     for (const TextLine& line : lines) EXPECT_EQ(key(store.line(line.index)), key(line));
     EXPECT_EQ(store.rowCount(), static_cast<std::int64_t>(model.rows().size()));
+}
+
+// Text with words, HEX tokens, long runs without blanks, TABs and breaks,
+// appended in random pieces at several widths, then laid out at new widths.
+TEST(TrafficTextStore, WrapsAtBlanksAndTabStopsLikeThePlainModel) {
+    std::mt19937 random(4242);
+    const std::string pieces[] = {"0x41 ", "0x0D ", "word ", "\t", "ab\tc", "  ", "\r\n", "\n", "\r", "x"};
+    for (const int chunkBytes : {7, 64, 65536}) {
+        Model model;
+        model.columns = 17;
+        TrafficTextStore store(model.columns, chunkBytes);
+        while (model.text.size() < 3000) {
+            std::string text;
+            const int count = 1 + static_cast<int>(random() % 20);
+            for (int i = 0; i < count; ++i) {
+                if (random() % 25 == 0) {
+                    text += std::string(1 + random() % 60, 'R');  // longer than a row
+                } else {
+                    text += pieces[random() % std::size(pieces)];
+                }
+            }
+            store.append(text);
+            model.text += text;
+        }
+        for (const int columns : {17, 1, 3, 8, 9, 80, 5, 13}) {
+            model.columns = columns;
+            store.setWrapColumns(columns);
+            expectMatches(store, model,
+                          "chunk " + std::to_string(chunkBytes) + " width " + std::to_string(columns));
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
+TEST(TrafficTextStore, KeepsHexTokensWholeAndTabsAtStopsOfEight) {
+    TrafficTextStore store(12);
+    store.append("0x41 0x42 0x43 0x44");
+    // 12 cells take "0x41 0x42 0x" but the row ends after the blank.
+    EXPECT_EQ(store.rowCount(), 2);
+    EXPECT_EQ(store.row(0).end, 10);
+    EXPECT_EQ(store.read(store.row(1).start, 9), "0x43 0x44");
+    store.clear();
+    store.append("ABCDEFGHIJKLMNOPQ");  // no blank: wraps at the edge
+    EXPECT_EQ(store.row(0).end, 12);
+    store.clear();
+    store.append("a\tb\tc");
+    const TextRow row = store.row(0);
+    EXPECT_EQ(store.cellOf(row, 1), 1);
+    EXPECT_EQ(store.cellOf(row, 2), 8);   // the TAB takes cells 1 to 7
+    EXPECT_EQ(store.cellOf(row, 4), 12);  // the second one only reaches the edge
+    EXPECT_EQ(store.rowCount(), 2);       // "c" finds no cell: the row ends after the TAB
+    EXPECT_EQ(store.positionAtCell(row, 3), 1);
+    EXPECT_EQ(store.positionAtCell(row, 5), 2);
 }
 
 // The worst case for storage: every byte ends a line.
