@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -153,6 +154,9 @@ private:
     void wrapBytes(std::int64_t from, std::int64_t to, WrapState& state, Emit&& emit) const;
     void wrapAppended(std::int64_t from);
     void eraseWraps(std::int64_t from, std::int64_t to);
+    template <class Visit>
+    void forWrapsIn(std::int64_t from, std::int64_t to, Visit&& visit) const;
+    void insertWraps(std::span<const std::int64_t> wraps);
     void layOut(std::int64_t from, std::int64_t to, std::int64_t settled);
     void placePieces(std::size_t first, std::size_t last, std::vector<Chunk> pieces);
 

@@ -97,56 +97,71 @@ void TrafficTextStore::eraseWraps(std::int64_t from, std::int64_t to) {
     }
 }
 
+// Calls visit(position) for each wrap in [from, to), in order.
+template <class Visit>
+void TrafficTextStore::forWrapsIn(std::int64_t from, std::int64_t to, Visit&& visit) const {
+    if (from >= to) return;
+    for (std::size_t chunk = chunkOf(from), last = chunkOf(to); chunk <= last; ++chunk) {
+        const std::int64_t base = chunkStart(chunk);
+        for (const std::uint16_t offset : chunks_[chunk].wraps) {
+            const std::int64_t wrap = base + offset;
+            if (wrap >= to) return;
+            if (wrap >= from) visit(wrap);
+        }
+    }
+}
+
+// Adds `wraps` (in order, none held yet), each behind the wraps below it in
+// its chunk: one splice per chunk.
+void TrafficTextStore::insertWraps(std::span<const std::int64_t> wraps) {
+    std::size_t done = 0;
+    while (done < wraps.size()) {
+        const std::size_t chunk = chunkOf(wraps[done]);
+        const std::int64_t base = chunkStart(chunk);
+        const std::int64_t limit = base + static_cast<std::int64_t>(chunks_[chunk].bytes.size());
+        std::vector<std::uint16_t> run;
+        for (; done < wraps.size() && (wraps[done] < limit || chunk + 1 == chunks_.size()); ++done)
+            run.push_back(static_cast<std::uint16_t>(wraps[done] - base));
+        std::vector<std::uint16_t>& held = chunks_[chunk].wraps;
+        held.insert(std::upper_bound(held.begin(), held.end(), run.front()), run.begin(), run.end());
+    }
+}
+
 // Lays out [from, to) again, where `from` is the start of a row and `to` the
 // end of a line. The wraps in (from, settled) are replaced; those from
 // `settled` on (text after an edit) stand until the new rows meet one of them,
-// since from a common row start on, the rows are the same again.
+// since from a common row start on, the rows are the same again. The work
+// goes a chunk's length at a time: the new wraps of a piece are collected,
+// compared with the old ones in one walk, and put in their place with one
+// splice per chunk, so that a long line costs little per row.
 void TrafficTextStore::layOut(std::int64_t from, std::int64_t to, std::int64_t settled) {
     eraseWraps(from + 1, std::min(settled, to));
-    std::int64_t checkedUpTo = settled;  // old wraps in [settled, checkedUpTo) are gone
-    std::int64_t touched = from;
-    bool met = false;
+    std::int64_t replacedUpTo = std::max(from + 1, settled);  // old wraps before it are gone
+    std::int64_t met = -1;                                    // the old wrap the new rows met
     WrapState state;
-    auto emit = [&](std::int64_t wrap) {
-        if (met) return;
-        touched = std::max(touched, wrap);
-        const std::size_t chunk = chunkOf(wrap);
-        std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
-        const auto local = static_cast<std::uint16_t>(wrap - chunkStart(chunk));
-        if (wrap >= settled) {
-            // The old wraps in [checkedUpTo, wrap) are gone; the first of them in
-            // this chunk, if any, takes the new wrap's place (no shifting).
-            const std::int64_t base = chunkStart(chunk);
-            eraseWraps(checkedUpTo, std::max(checkedUpTo, base));
-            const auto low =
-                std::lower_bound(wraps.begin(), wraps.end(),
-                                 static_cast<std::uint16_t>(std::max<std::int64_t>(0, checkedUpTo - base)));
-            const auto high = std::lower_bound(low, wraps.end(), local);
-            checkedUpTo = wrap + 1;
-            if (high != wraps.end() && *high == local) {
-                wraps.erase(low, high);
-                met = true;
-                return;
-            }
-            if (low != high) {
-                *low = local;
-                wraps.erase(low + 1, high);
-                return;
+    std::vector<std::int64_t> fresh;
+    std::vector<std::int64_t> old;
+    for (std::int64_t start = from; start < to && met < 0; start += chunkBytes_) {
+        const std::int64_t end = std::min(to, start + chunkBytes_);
+        fresh.clear();
+        wrapBytes(start, end, state, [&](std::int64_t wrap) { fresh.push_back(wrap); });
+        old.clear();
+        forWrapsIn(replacedUpTo, end, [&](std::int64_t wrap) { old.push_back(wrap); });
+        std::size_t keep = fresh.size();
+        for (std::size_t i = 0, j = 0; i < fresh.size() && j < old.size(); ++i) {
+            while (j < old.size() && old[j] < fresh[i]) ++j;
+            if (j < old.size() && old[j] == fresh[i]) {
+                met = fresh[i];
+                keep = i;
+                break;
             }
         }
-        wraps.insert(std::upper_bound(wraps.begin(), wraps.end(), local), local);
-    };
-    // In pieces, so that meeting the old rows ends the work.
-    constexpr std::int64_t kPiece = 64 * 1024;
-    for (std::int64_t start = from; start < to && !met; start += kPiece) {
-        wrapBytes(start, std::min(to, start + kPiece), state, emit);
+        eraseWraps(replacedUpTo, met >= 0 ? met : end);
+        insertWraps(std::span<const std::int64_t>(fresh.data(), keep));
+        replacedUpTo = std::max(replacedUpTo, met >= 0 ? met : end);
     }
-    if (!met) {
-        eraseWraps(std::max(checkedUpTo, settled), to);
-        touched = to;
-        if (to >= size()) tail_ = state;
-    }
-    for (std::size_t chunk = chunkOf(from), last = chunkOf(touched); chunk <= last; ++chunk) {
+    if (met < 0 && to >= size()) tail_ = state;
+    for (std::size_t chunk = chunkOf(from), last = chunkOf(met >= 0 ? met : to); chunk <= last; ++chunk) {
         refreshRowTotals(chunk);
     }
 }
