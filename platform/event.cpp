@@ -14,6 +14,8 @@ Event::Event(Reset reset, bool initiallySet) : mode_(reset), set_(initiallySet) 
 
 void Event::set() {
     std::lock_guard lock(mutex_);
+    // Already set: every waiter has been woken by that set, or finds it set.
+    if (set_) return;
     set_ = true;
     // Notified under the lock, so that an Event destroyed right after a
     // waiter returns is never touched by a late notify.
