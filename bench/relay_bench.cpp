@@ -21,6 +21,9 @@
 //   --only A,B        only the relays whose short names are listed
 //   --markdown FILE   also write the table, machine and date to FILE
 //   --build-type T    the build type named in that file
+//   --soak SECONDS    instead of the table: one relay (headless HEX, or the
+//                     first of --only) both ways at full speed, its text to
+//                     /dev/null, RSS printed every --soak-every seconds (60)
 // Internal: relay_bench --serve bare|hexdump DTE-PATH DCE-PATH [DUMP-FILE]
 
 #include <dirent.h>
@@ -470,6 +473,110 @@ Sample runOnce(const RelaySpec& spec, const Settings& settings, const std::strin
     return sample;
 }
 
+// Both ways at full speed for `seconds` through one relay whose text goes to
+// /dev/null; prints the relay's RSS every `everySeconds` and checks every
+// byte. Returns false when a byte came out wrong or the streams stalled.
+bool soak(const RelaySpec& spec, double seconds, double everySeconds) {
+    auto a = ostrel::platform::openPtyPair();
+    auto b = ostrel::platform::openPtyPair();
+    if (!a || !b) return std::fprintf(stderr, "no pseudo-terminals\n"), false;
+    const int dteMaster = a.value().master.get();
+    const int dceMaster = b.value().master.get();
+    char dirTemplate[] = "/tmp/ostrel-soak-XXXXXX";
+    if (!::mkdtemp(dirTemplate)) return std::perror("mkdtemp"), false;
+    const std::string dir = dirTemplate;
+    Child child = spawn(spec.argv(a.value().slavePath, b.value().slavePath, dir), "/dev/null",
+                        dir + "/stderr", spec.window);
+    const auto cleanup = [&] {
+        finish(child);
+        for (const char* name : {"stderr", "dump", "capture"}) ::unlink((dir + "/" + name).c_str());
+        ::rmdir(dir.c_str());
+    };
+    if (child.pid <= 0 || !relayReady(dteMaster, dceMaster) || !relayReady(dceMaster, dteMaster)) {
+        std::fprintf(stderr, "the relay did not start\n");
+        cleanup();
+        return false;
+    }
+    drainQuiet(dteMaster, 150);
+    drainQuiet(dceMaster, 150);
+
+    struct Way {
+        int in, out;
+        std::uint64_t seed;
+        std::atomic<std::size_t> sent{0}, received{0};
+        std::atomic<bool> exact{true};
+    };
+    Way ways[2] = {{dteMaster, dceMaster, 5}, {dceMaster, dteMaster, 9}};
+    std::atomic<bool> stopWriting{false}, stopReading{false};
+    std::vector<std::thread> threads;
+    for (Way& w : ways) {
+        threads.emplace_back([&w, &stopWriting] {
+            std::vector<std::uint8_t> block(65536);
+            std::size_t sent = 0;
+            while (!stopWriting) {
+                for (std::size_t i = 0; i < block.size(); ++i) block[i] = patternByte(w.seed, sent + i);
+                std::size_t done = 0;
+                while (done < block.size() && !stopWriting) {
+                    const ssize_t n = ::write(w.in, block.data() + done, block.size() - done);
+                    if (n > 0) {
+                        done += static_cast<std::size_t>(n);
+                        w.sent = sent + done;
+                    } else {
+                        waitFor(w.in, POLLOUT, 100);
+                    }
+                }
+                sent += done;
+            }
+        });
+        threads.emplace_back([&w, &stopReading] {
+            std::vector<std::uint8_t> buffer(65536);
+            std::size_t got = 0;
+            while (!stopReading) {
+                if (!waitFor(w.out, POLLIN, 100)) continue;
+                const ssize_t n = ::read(w.out, buffer.data(), buffer.size());
+                if (n <= 0) continue;
+                for (ssize_t i = 0; i < n; ++i)
+                    if (buffer[i] != patternByte(w.seed, got + i)) w.exact = false;
+                got += static_cast<std::size_t>(n);
+                w.received = got;
+            }
+        });
+    }
+    const auto start = Clock::now();
+    std::printf("soak: %s, both ways at full speed for %.0f s; RSS every %.0f s\n", spec.name.c_str(),
+                seconds, everySeconds);
+    std::printf("%8s %10s %14s %12s\n", "s", "RSS MiB", "MiB relayed", "MiB/s");
+    std::fflush(stdout);
+    double lastMiB = 0, lastAt = 0;
+    for (double next = 0; next <= seconds; next += everySeconds) {
+        std::this_thread::sleep_until(
+            start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(next)));
+        const double mib = static_cast<double>(ways[0].received + ways[1].received) / kMiB;
+        const double at = std::chrono::duration<double>(Clock::now() - start).count();
+        std::printf("%8.0f %10.1f %14.0f %12.1f\n", at, rssMiB(child.pid), mib,
+                    at > lastAt ? (mib - lastMiB) / (at - lastAt) : 0.0);
+        std::fflush(stdout);
+        lastMiB = mib, lastAt = at;
+    }
+    stopWriting = true;
+    const auto drainDeadline = Clock::now() + std::chrono::seconds(30);
+    while (Clock::now() < drainDeadline &&
+           (ways[0].received < ways[0].sent || ways[1].received < ways[1].sent))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stopReading = true;
+    for (std::thread& t : threads) t.join();
+    bool ok = true;
+    for (const Way& w : ways) {
+        const bool whole = w.received == w.sent;
+        std::printf("%s: %zu bytes sent, %zu received, %s\n", &w == &ways[0] ? "DTE->DCE" : "DCE->DTE",
+                    w.sent.load(), w.received.load(),
+                    whole && w.exact ? "every byte right" : "BYTES MISSING OR WRONG");
+        ok = ok && whole && w.exact;
+    }
+    cleanup();
+    return ok;
+}
+
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -511,6 +618,7 @@ int main(int argc, char* argv[]) {
     }
 
     Settings settings;
+    double soakSeconds = 0, soakEvery = 60;
     std::string ostrel, window, only, markdown, buildType = "unknown";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -533,6 +641,10 @@ int main(int argc, char* argv[]) {
             markdown = args[++i];
         else if (a == "--build-type" && hasValue)
             buildType = args[++i];
+        else if (a == "--soak" && hasValue)
+            soakSeconds = std::max(1.0, std::atof(args[++i].c_str()));
+        else if (a == "--soak-every" && hasValue)
+            soakEvery = std::max(1.0, std::atof(args[++i].c_str()));
         else
             return std::fprintf(stderr, "relay_bench: unknown or incomplete option %s\n", a.c_str()), 2;
     }
@@ -582,6 +694,15 @@ int main(int argc, char* argv[]) {
                                        return only.find("," + s.shortName + ",") == std::string::npos;
                                    }),
                     specs.end());
+
+    if (soakSeconds > 0) {
+        // The first relay left by --only (Ostrel headless HEX when none is given).
+        const auto pick = std::find_if(specs.begin(), specs.end(), [&](const RelaySpec& s) {
+            return only.empty() ? s.shortName == "hex" : true;
+        });
+        if (pick == specs.end()) return std::fprintf(stderr, "relay_bench: --soak needs --ostrel\n"), 2;
+        return soak(*pick, soakSeconds, soakEvery) ? 0 : 1;
+    }
 
     char scratchTemplate[] = "/tmp/ostrel-relay-bench-XXXXXX";
     if (!::mkdtemp(scratchTemplate)) return std::perror("mkdtemp"), 1;

@@ -138,6 +138,7 @@ void OutputWriter::run(std::stop_token stop) {
     sigaddset(&interrupt, interruptSignal());
     pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
     std::size_t batch = kWriteBatch;
+    std::string text;  // kept from one take to the next, so its storage is reused
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -147,9 +148,8 @@ void OutputWriter::run(std::stop_token stop) {
         // Take everything there is, also text queued without a notify
         // (a notify comes only when the queue was empty).
         for (;;) {
-            std::string text;
             try {
-                text = queue_.take(batch);
+                queue_.takeInto(text, batch);
             } catch (const std::bad_alloc&) {
                 // Out of memory: reported as a failed output (which ends the
                 // run); the rest is taken in small pieces and dropped.
@@ -159,7 +159,7 @@ void OutputWriter::run(std::stop_token stop) {
             }
             if (text.empty()) break;
             if (failure_.load() == 0 && !abandoned_.load())
-                writeAll(filter_ ? filter_(text) : std::move(text));
+                writeAll(filter_ ? filter_(text) : text);
             else if (abandoned_.load())
                 dropped_ += text.size();
             // After a failure the text is taken and dropped, so that appenders
