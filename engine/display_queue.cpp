@@ -83,11 +83,17 @@ void DisplayQueue::push(std::string_view text, bool mayWait) {
 
 std::string DisplayQueue::take(std::size_t maxBytes) {
     std::string out;
+    takeInto(out, maxBytes);
+    return out;
+}
+
+void DisplayQueue::takeInto(std::string& out, std::size_t maxBytes) {
+    out.clear();
     bool release = false;
     {
         std::lock_guard lock(mutex_);
         const std::size_t n = maxBytes == 0 ? pending_ : std::min(maxBytes, pending_);
-        if (n == 0) return out;
+        if (n == 0) return;
         out.reserve(n);
         while (out.size() < n) {
             const std::string& front = blocks_.front();
@@ -107,7 +113,6 @@ std::string DisplayQueue::take(std::size_t maxBytes) {
     }
     roomCv_.notify_all();
     if (release) releaseFreedMemory();
-    return out;
 }
 
 std::size_t DisplayQueue::backlog() const {

@@ -39,6 +39,9 @@ public:
     void appendUnbounded(std::string_view text);
     // Takes up to maxBytes of the oldest text (all when maxBytes is 0).
     std::string take(std::size_t maxBytes = 0);
+    // The same into `out` (emptied first), whose storage is kept for reuse:
+    // a reader that takes again and again then allocates nothing.
+    void takeInto(std::string& out, std::size_t maxBytes = 0);
     std::size_t backlog() const;
     // Bytes of storage the queue holds for its backlog now.
     std::size_t heldBytes() const;

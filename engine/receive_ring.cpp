@@ -41,8 +41,8 @@ std::uint32_t RingStore(ReceiveRing& ring, const std::uint8_t* bytes, std::uint3
     const std::uint32_t n = std::min(count, room);
     if (n == 0) return 0;
     const std::uint32_t first = std::min(n, capacity - write);
-    std::memcpy(ring.storage.data() + write, bytes, first);
-    std::memcpy(ring.storage.data(), bytes + first, n - first);
+    std::memcpy(ring.storage.get() + write, bytes, first);
+    std::memcpy(ring.storage.get(), bytes + first, n - first);
     write += n;
     if (write >= capacity) write -= capacity;
     ring.writeIndex.store(write);
@@ -56,8 +56,8 @@ std::uint32_t RingTakeChunk(ReceiveRing& ring, std::uint8_t* out, std::uint32_t 
     const std::uint32_t n = std::min(max, usedBytes(read, write, capacity));
     if (n == 0) return 0;
     const std::uint32_t first = std::min(n, capacity - read);
-    std::memcpy(out, ring.storage.data() + read, first);
-    std::memcpy(out + first, ring.storage.data(), n - first);
+    std::memcpy(out, ring.storage.get() + read, first);
+    std::memcpy(out + first, ring.storage.get(), n - first);
     read += n;
     if (read >= capacity) read -= capacity;
     ring.readIndex.store(read);

@@ -1,21 +1,25 @@
 #pragma once
 // A channel's receive ring: single producer (the receive thread advances the
 // write index), single consumer (the traffic pump advances the read index).
-// Capacity 8192 of 16384 bytes of storage; one position always stays free,
-// so at most 8191 bytes are held.
+// One position always stays free, so at most capacity - 1 bytes are held.
+// The capacity is not visible to the operator: a full ring only makes the
+// receive thread leave the bytes in the kernel until the pump has taken some.
+// It is large (256 KiB), so that a pump busy with the display for a moment
+// does not stop the reading, and the receive thread seldom has to wait for
+// room.
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace ostrel::engine {
 
-inline constexpr std::uint32_t kRingStorage = 16384;
-inline constexpr std::uint32_t kRingCapacity = 8192;
+inline constexpr std::uint32_t kRingStorage = 256 * 1024;
+inline constexpr std::uint32_t kRingCapacity = kRingStorage;
 
 struct ReceiveRing {
-    std::array<std::uint8_t, kRingStorage> storage{};
+    std::unique_ptr<std::uint8_t[]> storage = std::make_unique<std::uint8_t[]>(kRingStorage);
     std::uint32_t capacity = kRingCapacity;  // set by OpenPort while no thread uses the ring
     alignas(64) std::atomic<std::uint32_t> writeIndex{0};
     alignas(64) std::atomic<std::uint32_t> readIndex{0};

@@ -15,6 +15,8 @@ namespace {
 
 constexpr std::size_t kWriteBatch = 256 * 1024;
 constexpr std::size_t kSmallBatch = 512;
+// How long the thread waits after a write before it looks for more text.
+constexpr std::chrono::milliseconds kNap{10};
 
 // Sent to the writer thread alone by abandon(). Its handler does nothing: it
 // is there so that the signal breaks off a blocking write (no SA_RESTART)
@@ -51,11 +53,14 @@ OutputWriter::~OutputWriter() {
 }
 
 void OutputWriter::wake() {
+    bool napping = false;
     {
         std::lock_guard lock(mutex_);
         pending_ = true;
+        napping = napping_;
     }
-    cv_.notify_one();
+    // A napping thread looks at the queue when its nap ends anyway.
+    if (!napping) cv_.notify_one();
 }
 
 void OutputWriter::requestFinish() {
@@ -133,6 +138,7 @@ void OutputWriter::run(std::stop_token stop) {
     sigaddset(&interrupt, interruptSignal());
     pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
     std::size_t batch = kWriteBatch;
+    std::string text;  // kept from one take to the next, so its storage is reused
     for (;;) {
         {
             std::unique_lock lock(mutex_);
@@ -142,9 +148,8 @@ void OutputWriter::run(std::stop_token stop) {
         // Take everything there is, also text queued without a notify
         // (a notify comes only when the queue was empty).
         for (;;) {
-            std::string text;
             try {
-                text = queue_.take(batch);
+                queue_.takeInto(text, batch);
             } catch (const std::bad_alloc&) {
                 // Out of memory: reported as a failed output (which ends the
                 // run); the rest is taken in small pieces and dropped.
@@ -154,13 +159,20 @@ void OutputWriter::run(std::stop_token stop) {
             }
             if (text.empty()) break;
             if (failure_.load() == 0 && !abandoned_.load())
-                writeAll(filter_ ? filter_(text) : std::move(text));
+                writeAll(filter_ ? filter_(text) : text);
             else if (abandoned_.load())
                 dropped_ += text.size();
             // After a failure the text is taken and dropped, so that appenders
             // waiting at the queue's bound are never stuck.
         }
         if (stop.stop_requested() && (queue_.backlog() == 0 || abandoned_.load())) break;
+        // A short nap gathers the text of many chunks into one take and one
+        // write, instead of a wake-up for each chunk while traffic flows. A
+        // stop request ends the nap at once.
+        std::unique_lock lock(mutex_);
+        napping_ = true;
+        cv_.wait_for(lock, stop, kNap, [] { return false; });
+        napping_ = false;
     }
     {
         std::lock_guard lock(mutex_);

@@ -5,7 +5,9 @@
 // and a non-blocking fd (EAGAIN waits for POLLOUT). A failing write (a closed
 // pipe, a full disk) is recorded once, the rest of the text is discarded, and
 // `onFailure` is called on the writer thread. Running out of memory counts
-// as a failed write (ENOMEM).
+// as a failed write (ENOMEM). After each write the thread naps for 10 ms, so
+// that a stream of chunks costs one wake-up and one write per nap, not one
+// per chunk; text after a quiet spell is written at once.
 //
 // A reader that stops reading (a paused pager, a stopped process) would hold
 // a blocking write for ever: abandon() drops what is not written yet and
@@ -65,6 +67,7 @@ private:
     std::mutex mutex_;
     std::condition_variable_any cv_;
     bool pending_ = false;
+    bool napping_ = false;  // under mutex_: the thread waits out its nap, wake() need not notify
     std::condition_variable endedCv_;
     bool ended_ = false;   // under mutex_
     std::jthread thread_;  // last

@@ -10,29 +10,44 @@
 
 namespace ostrel::platform {
 
-Event::Event(Reset reset, bool initiallySet) : mode_(reset), set_(initiallySet) {}
+Event::Event(Reset reset, bool initiallySet) : mode_(reset), state_(initiallySet ? kSet : 0) {}
 
 void Event::set() {
-    std::lock_guard lock(mutex_);
-    set_ = true;
-    // Notified under the lock, so that an Event destroyed right after a
-    // waiter returns is never touched by a late notify.
+    // Already set: every waiter has been woken by that set, or finds it set.
+    if (state_.fetch_or(kSet) & kSet) return;
+    // A notify with nobody waiting does not enter the kernel.
     if (mode_ == Reset::Auto) {
-        cv_.notify_one();
+        state_.notify_one();
     } else {
-        cv_.notify_all();
+        state_.notify_all();
     }
 }
 
 void Event::reset() {
-    std::lock_guard lock(mutex_);
-    set_ = false;
+    state_.fetch_and(~kSet);
 }
 
 bool Event::wait(std::stop_token stop) {
-    std::unique_lock lock(mutex_);
-    if (!cv_.wait(lock, stop, [this] { return set_; })) return false;
-    if (mode_ == Reset::Auto) set_ = false;
+    std::uint32_t seen = state_.load();
+    if ((seen & kSet) == 0) {
+        // Only a wait that has to sleep needs to hear of a stop request.
+        const std::stop_callback onStop(stop, [this] {
+            state_.fetch_or(kStopped);
+            state_.notify_all();
+        });
+        for (;;) {
+            seen = state_.load();
+            if (seen & kSet) break;
+            if (stop.stop_requested()) return false;
+            state_.wait(seen);
+        }
+    }
+    if (mode_ == Reset::Auto) {
+        // Another waiter may take it first: then wait on.
+        while (!state_.compare_exchange_weak(seen, seen & ~kSet)) {
+            if ((seen & kSet) == 0) return wait(stop);
+        }
+    }
     return true;
 }
 

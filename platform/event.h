@@ -1,10 +1,12 @@
 #pragma once
 // Events in the manner of the serial engine's needs: an auto- or manual-reset
-// event over a mutex and condition variable, and a WakeFd (eventfd) for the
-// places where a wake-up must be poll()ed together with a port.
+// event on one atomic word (set, reset and a wait that finds the event set
+// take no lock; only a wait that must sleep, and the set that ends it, reach
+// the kernel), and a WakeFd (eventfd) for the places where a wake-up must be
+// poll()ed together with a port.
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
+#include <cstdint>
 #include <stop_token>
 
 #include "platform/unique_fd.h"
@@ -23,10 +25,10 @@ public:
     bool wait(std::stop_token stop);
 
 private:
+    static constexpr std::uint32_t kSet = 1;
+    static constexpr std::uint32_t kStopped = 2;  // a stop request woke the waiters
     const Reset mode_;
-    std::mutex mutex_;
-    std::condition_variable_any cv_;
-    bool set_;
+    std::atomic<std::uint32_t> state_;
 };
 
 // eventfd used to wake a thread blocked in poll(). Counter semantics: signal()

@@ -1,5 +1,6 @@
 #include "platform/parmrk_decoder.h"
 
+#include <cstring>
 #include <functional>
 
 namespace ostrel::platform {
@@ -23,6 +24,19 @@ ParmrkDecoder::Result ParmrkDecoder::decode(std::span<const std::uint8_t> in, st
     Result result;
     std::size_t n = 0;  // output index; never exceeds the input index + 1 (see the lone-FF case)
     for (std::size_t i = 0; i < in.size(); ++i) {
+        if (state_ == State::Data) {
+            // Plain data up to the next FF moves as one block (not at all
+            // when decoding in place and nothing was taken out before it).
+            const std::uint8_t* const from = in.data() + i;
+            const void* const mark = std::memchr(from, 0xFF, in.size() - i);
+            const std::size_t run =
+                mark ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(mark) - from)
+                     : in.size() - i;
+            if (run > 0 && out.data() + n != from) std::memmove(out.data() + n, from, run);
+            n += run;
+            i += run;
+            if (i == in.size()) break;
+        }
         const std::uint8_t byte = in[i];
         switch (state_) {
             case State::Data:

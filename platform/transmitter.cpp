@@ -37,6 +37,20 @@ bool Transmitter::enqueue(std::span<const std::uint8_t> bytes) {
         // failed_ is set under this lock, so nothing is queued after the discard.
         if (failed_.load(std::memory_order_relaxed)) return false;
         if (bytes.empty()) return true;
+        // With nothing queued the worker has no write in flight (it removes
+        // blocks only after their write), so the bytes may go out at once:
+        // the non-blocking write never waits, and it saves the worker's
+        // wake-up on a port that keeps up. What the port does not take now
+        // is queued behind, in order. A failed write is left to the worker,
+        // which meets the same error and discards the queue.
+        if (blocks_.empty()) {
+            const Result<std::size_t> written = io::writeSome(fd_, bytes);
+            if (written && written.value() > 0) {
+                written_.fetch_add(static_cast<std::uint64_t>(written.value()), std::memory_order_acq_rel);
+                bytes = bytes.subspan(written.value());
+                if (bytes.empty()) return true;
+            }
+        }
         blocks_.emplace_back(bytes.begin(), bytes.end());
         queued_.fetch_add(bytes.size(), std::memory_order_acq_rel);
     }

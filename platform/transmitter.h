@@ -1,7 +1,9 @@
 #pragma once
-// Per-port transmit queue: enqueue() copies the bytes and returns at once; a
-// worker thread drains the queue with non-blocking writes, waiting for POLLOUT
-// when the port is full or stopped by XOFF. Partial writes keep their tail.
+// Per-port transmit queue: enqueue() never waits. With nothing queued it
+// writes what the port takes at once (one non-blocking write) and queues the
+// rest; a worker thread drains the queue with non-blocking writes, waiting
+// for POLLOUT when the port is full or stopped by XOFF. Partial writes keep
+// their tail, and the bytes go out in the order of the enqueue() calls.
 // Nothing enqueued is dropped while the port accepts writes; once the port
 // reports a hang-up or an I/O error the queue is discarded and failed() is
 // true. The destructor stops and joins the worker (unwritten bytes are then

@@ -40,6 +40,22 @@ TEST(DisplayQueue, KeepsTextInOrderAndNotifiesOnlyWhenItStopsBeingEmpty) {
     EXPECT_EQ(shown, "one two");
 }
 
+TEST(DisplayQueue, TakeIntoReplacesTheTextAndKeepsTheStorageOfTheString) {
+    DisplayQueue queue(1u << 20);
+    std::string out = "left from before";
+    queue.append(std::string(40000, 'x'));
+    queue.takeInto(out, 30000);
+    EXPECT_EQ(out, std::string(30000, 'x'));
+    const char* storage = out.data();
+    queue.append("abc");
+    queue.takeInto(out);
+    EXPECT_EQ(out, std::string(10000, 'x') + "abc");
+    EXPECT_EQ(out.data(), storage);  // the same storage, nothing allocated
+    queue.takeInto(out);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(queue.backlog(), 0u);
+}
+
 TEST(DisplayQueue, AppendWaitsAtTheBoundUntilTextIsTakenOrTheQueueClosesAndLosesNothing) {
     DisplayQueue queue(10);
     queue.append("0123456789");  // at the bound

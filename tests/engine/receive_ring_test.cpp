@@ -16,14 +16,15 @@ std::vector<std::uint8_t> pattern(std::size_t count, std::uint8_t start = 0) {
 TEST(ReceiveRing, HoldsAtMostCapacityLessOneAndKeepsTheFirstBytes) {
     ReceiveRing ring;
     RingReset(ring);
-    const auto bytes = pattern(10000);
-    EXPECT_EQ(RingStore(ring, bytes.data(), 10000), 8191u);
+    constexpr std::uint32_t kMost = kRingCapacity - 1;
+    const auto bytes = pattern(kRingCapacity + 1000);
+    EXPECT_EQ(RingStore(ring, bytes.data(), kRingCapacity + 1000), kMost);
     EXPECT_EQ(RingFreeRoom(ring), 0u);
     const std::uint8_t more = 1;
     EXPECT_EQ(RingStore(ring, &more, 1), 0u);
 
-    std::vector<std::uint8_t> taken(8191);
-    ASSERT_EQ(RingTakeChunk(ring, taken.data(), 10000), 8191u);
+    std::vector<std::uint8_t> taken(kMost);
+    ASSERT_EQ(RingTakeChunk(ring, taken.data(), kRingCapacity + 1000), kMost);
     EXPECT_TRUE(std::equal(taken.begin(), taken.end(), bytes.begin()));
     EXPECT_TRUE(RingEmpty(ring));
 
@@ -32,7 +33,7 @@ TEST(ReceiveRing, HoldsAtMostCapacityLessOneAndKeepsTheFirstBytes) {
     EXPECT_EQ(RingStore(ring, bytes.data(), 200), 99u);
     RingReset(ring);
     EXPECT_TRUE(RingEmpty(ring));
-    EXPECT_EQ(RingFreeRoom(ring), 8191u);
+    EXPECT_EQ(RingFreeRoom(ring), kMost);
 }
 
 struct FullCase {
@@ -42,10 +43,11 @@ struct FullCase {
 };
 
 TEST(ReceiveRing, FreeRoomFollowsTheIndexRule) {
+    constexpr std::uint32_t L = kRingCapacity - 1;  // the last position
     const FullCase cases[] = {
-        {0, 0, false, 8191},    {0, 8191, true, 0},       {0, 8190, false, 1}, {1, 0, true, 0},
-        {100, 99, true, 0},     {100, 98, false, 1},      {5, 5, false, 8191}, {8191, 8190, true, 0},
-        {8191, 0, false, 8190}, {4000, 100, false, 3899},
+        {0, 0, false, L},     {0, L, true, 0},          {0, L - 1, false, 1}, {1, 0, true, 0},
+        {100, 99, true, 0},   {100, 98, false, 1},      {5, 5, false, L},     {L, L - 1, true, 0},
+        {L, 0, false, L - 1}, {4000, 100, false, 3899},
     };
     for (const auto& c : cases) {
         ReceiveRing ring;

@@ -23,9 +23,9 @@ TEST_F(ReceiveThreads, OnlyAnEmptyRingThatGetsBytesPostsDataReady) {
     ASSERT_EQ(open(kDceEmulation), kStatusOk);
     const ReceiveRing& ring = EngineTestAccess::channel(*engine, kDceSide).ring;
     ASSERT_TRUE(far[1]->write("a"));
-    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8190; }));
+    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == kRingCapacity - 2; }));
     ASSERT_TRUE(far[1]->write("bcd"));
-    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8187; }));
+    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == kRingCapacity - 5; }));
     EXPECT_EQ(link.dataReadySides(), std::vector<int>{kDceSide});
 
     link.deferPump(false);
@@ -38,7 +38,7 @@ TEST_F(ReceiveThreads, OnlyAnEmptyRingThatGetsBytesPostsDataReady) {
 TEST_F(ReceiveThreads, AFullRingLosesNoByte) {
     link.setMode(kDteEmulation);
     // A slow display lets the ring fill up; note how full it gets.
-    std::atomic<std::uint32_t> leastRoom{8191};
+    std::atomic<std::uint32_t> leastRoom{kRingCapacity - 1};
     presenter.setShowHook([&](std::string_view) {
         std::this_thread::sleep_for(1ms);
         const std::uint32_t room = RingFreeRoom(EngineTestAccess::channel(*engine, kDteSide).ring);
@@ -47,7 +47,7 @@ TEST_F(ReceiveThreads, AFullRingLosesNoByte) {
         }
     });
     ASSERT_EQ(open(kDteEmulation), kStatusOk);
-    const Bytes data = randomBytes(200 * 1024, 11);
+    const Bytes data = randomBytes(kRingCapacity + 200 * 1024, 11);
     std::thread writer([&] { EXPECT_TRUE(far[0]->write(data)); });
     const bool complete = waitForChunkBytes(data.size());
     writer.join();

@@ -49,8 +49,9 @@ TEST(SessionCloseOrder, PortOffComesAfterAChunkThePumpHeldAtTheDisplayBound) {
 
     // The first chunk goes in, the second waits at the bound.
     ASSERT_TRUE(far.write(randomBytes(10000, 3)));
-    ASSERT_TRUE(waitUntil(
-        [&] { return RingFreeRoom(EngineTestAccess::channel(engine, kDteSide).ring) < 8191 - 2048 * 2; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return RingFreeRoom(EngineTestAccess::channel(engine, kDteSide).ring) < kRingCapacity - 1 - 2048 * 2;
+    }));
     ASSERT_TRUE(waitUntil([&] { return display.backlog() >= 2048; }));
 
     // The UI thread closes the session while the pump is held.

@@ -149,7 +149,7 @@ TEST_F(SessionOpen, EachOpenStartsAFreshReceiveThreadWithAnEmptyRingAndTheOutput
     auto fillRing = [&] {
         link.deferPump(true);  // keep the bytes in the ring
         ASSERT_TRUE(far[0]->write("0123456789"));
-        ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == 8191 - 10; }));
+        ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(ring) == kRingCapacity - 1 - 10; }));
     };
     ASSERT_EQ(open(kDteEmulation), kStatusOk);
     fillRing();

@@ -101,8 +101,9 @@ TEST_F(PumpLines, BurstOf5000IsShownAs2048And2048And904OnOneLine) {
     link.deferPump(true);
     const Bytes burst = randomBytes(5000, 7);
     ASSERT_TRUE(far[0]->write(burst));
-    ASSERT_TRUE(waitUntil(
-        [&] { return RingFreeRoom(EngineTestAccess::channel(*engine, kDteSide).ring) == 8191 - 5000; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return RingFreeRoom(EngineTestAccess::channel(*engine, kDteSide).ring) == kRingCapacity - 1 - 5000;
+    }));
     link.deferPump(false);
     ASSERT_TRUE(waitForChunkBytes(5000));
     const auto chunks = shownChunks(link.entries());

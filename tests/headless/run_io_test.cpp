@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <thread>
@@ -114,6 +115,47 @@ TEST(OutputWriter, ASlowReaderHoldsUpOnlyTheWriterAndGetsEverythingInOrder) {
     reader.join();
     EXPECT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected);
+    EXPECT_EQ(writer.failure(), 0);
+}
+
+TEST(OutputWriter, ATrickleOfSmallAppendsIsWrittenInFewWritesAndInOrder) {
+    // A packet socket keeps each write() apart, so the reader counts them.
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    platform::UniqueFd reading(ends[0]), writing(ends[1]);
+    engine::DisplayQueue queue(64u << 20);
+    OutputWriter writer(queue, writing.get());
+    constexpr int kAppends = 200;
+    std::string expected;
+    for (int i = 0; i < kAppends; ++i)
+        expected += std::to_string(i) + std::string(96, static_cast<char>('a' + i % 26));
+
+    std::string got;
+    int writes = 0;
+    std::thread reader([&] {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        std::vector<char> packet(1 << 20);
+        while (got.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{reading.get(), POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = ::recv(reading.get(), packet.data(), packet.size(), 0);
+            if (n <= 0) break;
+            got.append(packet.data(), static_cast<std::size_t>(n));
+            ++writes;
+        }
+    });
+    // One chunk's text a millisecond, as a steady line gives them.
+    for (std::size_t at = 0, i = 0; at < expected.size(); ++i) {
+        const std::size_t n = std::to_string(i).size() + 96;
+        queue.append(std::string_view(expected).substr(at, n));
+        at += n;
+        std::this_thread::sleep_for(1ms);
+    }
+    reader.join();
+    EXPECT_TRUE(got == expected) << got.size() << " of " << expected.size() << " bytes";
+    // Without the writer's nap each append would be a write of its own.
+    EXPECT_LT(writes, kAppends / 4);
+    writer.finish();
     EXPECT_EQ(writer.failure(), 0);
 }
 

@@ -57,6 +57,33 @@ TEST_F(TransmitterTest, OneMebibyteQueuedBeforeAnyReadArrivesCompleteAndInOrder)
     EXPECT_FALSE(transmitter.failed());
 }
 
+TEST_F(TransmitterTest, AnIdlePortTakesTheBytesBeforeEnqueueReturnsAndAFullOneKeepsTheOrder) {
+    Transmitter transmitter(pair_.slave.get());
+    const std::vector<std::uint8_t> first = pattern(100);
+    ASSERT_TRUE(transmitter.enqueue(first));
+    // Written by the call itself, not by the worker later.
+    EXPECT_EQ(transmitter.written(), first.size());
+    EXPECT_EQ(transmitter.queued(), 0u);
+    EXPECT_EQ(readFd(pair_.master.get(), first.size()), first);
+
+    // Nobody reads: the port fills, the rest queues, and small pieces
+    // given afterwards go behind the queue, not past it to a port that has
+    // room for a moment.
+    std::vector<std::uint8_t> expected = pattern(300 * 1024);
+    ASSERT_TRUE(transmitter.enqueue(expected));
+    EXPECT_GT(transmitter.queued(), 0u);
+    for (int i = 0; i < 50; ++i) {
+        const std::vector<std::uint8_t> piece(7, static_cast<std::uint8_t>(i));
+        ASSERT_TRUE(transmitter.enqueue(piece));
+        expected.insert(expected.end(), piece.begin(), piece.end());
+    }
+    const std::vector<std::uint8_t> received =
+        readFd(pair_.master.get(), expected.size(), std::chrono::seconds(10));
+    ASSERT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "bytes arrived changed or out of order";
+    EXPECT_TRUE(waitUntil([&] { return transmitter.written() == first.size() + expected.size(); }));
+}
+
 TEST_F(TransmitterTest, XoffHoldsTheDataAndXonReleasesItAll) {
     termios t{};
     ASSERT_EQ(::tcgetattr(pair_.slave.get(), &t), 0);
