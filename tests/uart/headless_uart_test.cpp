@@ -1,0 +1,87 @@
+// The real ostrel binary, headless, on a real 8250 UART (/dev/ttyS0) in
+// loopback: what it sends comes back as received traffic, is shown and
+// captured, settings a pseudo-terminal cannot hold are taken without a note,
+// and the port's settings are put back at the end.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+
+#include "headless/child_process.h"
+#include "platform/pty_test_support.h"
+#include "platform/temp_dir.h"
+#include "uart_loopback.h"
+#include "uart_termios2.h"
+
+namespace ostrel::uart::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kPortOn = "\r\n*** Port is ON  ***\r\n";
+constexpr std::string_view kPortOff = "\r\n*** Port is OFF ***\r\n";
+
+std::size_t occurrences(const std::string& text, std::string_view what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+TEST(HeadlessUart, SendsComeBackThroughTheLoopAreShownCapturedAndTheSettingsArePutBack) {
+    UartLoopback loop;
+    if (!loop.ready()) GTEST_SKIP() << loop.skipReason();
+    platform::test::TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    const std::optional<LineState> found = readLineState(loop.fd());
+    ASSERT_TRUE(found);
+
+    const std::string capture = dir / "capture.bin";
+    headless::test::ChildProcess child(
+        OSTREL_BINARY,
+        {"--headless", "--dte", uartPath(), "--baud", "31250", "--data-bits", "7", "--parity", "even",
+         "--stop-bits", "2", "--display", "hex", "--capture", capture, "--send", "48 65 6C 6C 6F 0D 0A",
+         "--send", "7F 00 41"},
+        {"XDG_RUNTIME_DIR=" + dir.path()});
+    ASSERT_TRUE(child.started());
+    // Each send is echoed as sent (" DTE <<- ") and comes back as received
+    // traffic (" DCE ->> "): ten bytes each way.
+    ASSERT_TRUE(child.waitForOutput("0x7F 0x00 0x41 ")) << child.output() << child.errors();
+    ASSERT_TRUE(platform::test::waitUntil([&] {
+        std::error_code ec;
+        return std::filesystem::file_size(capture, ec) >= 20;
+    })) << child.output();
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.waitExit(), 0) << child.errors();
+
+    const std::string& out = child.output();
+    EXPECT_NE(out.find(kPortOn), std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with(kPortOff)) << out;
+    EXPECT_NE(out.find(" DCE ->> "), std::string::npos) << out;
+    EXPECT_EQ(occurrences(out, "0x48 0x65 0x6C 0x6C 0x6F 0x0D 0x0A "), 2u) << out;
+    EXPECT_EQ(occurrences(out, "0x7F 0x00 0x41 "), 2u) << out;
+    // Nothing said refused: the UART holds 7E2 at 31250 bit/s.
+    EXPECT_EQ(out.find("not accepted"), std::string::npos) << out;
+    EXPECT_EQ(out.find("not supported"), std::string::npos) << out;
+    EXPECT_EQ(child.errors(), "");
+
+    std::ifstream in(capture, std::ios::binary);
+    const std::string captured{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(occurrences(captured, "Hello\r\n"), 2u);
+    EXPECT_EQ(captured.size(), 20u);
+
+    // The port has the settings it had before the run.
+    const std::optional<LineState> after = readLineState(loop.fd());
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->dataBits, found->dataBits);
+    EXPECT_EQ(after->parity, found->parity);
+    EXPECT_EQ(after->twoStopBits, found->twoStopBits);
+    EXPECT_EQ(after->outputRate, found->outputRate);
+}
+
+}  // namespace
+}  // namespace ostrel::uart::test
