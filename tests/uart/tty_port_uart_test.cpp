@@ -58,8 +58,15 @@ protected:
         if (!loop_->ready()) GTEST_SKIP() << loop_->skipReason();
     }
 
+    // Other tests' port lists probe every port, this one too, holding its
+    // flock for a moment: a busy port is tried again for a while.
     TtyPort openPort() {
         platform::Result<TtyPort> port = TtyPort::open(uartPath(), "");
+        platform::test::waitUntil([&] {
+            if (port || !port.error().isBusy()) return true;
+            port = TtyPort::open(uartPath(), "");
+            return false;
+        });
         if (!port) ADD_FAILURE() << port.error().describe();
         return std::move(port).value();
     }
