@@ -34,6 +34,24 @@ std::size_t occurrences(const std::string& text, std::string_view what) {
     return count;
 }
 
+// Starts the headless program. Other tests' port lists probe every port,
+// this one too, holding its flock for a moment: a run that found the port
+// busy is made again.
+std::unique_ptr<headless::test::ChildProcess> startOnUart(const std::vector<std::string>& args,
+                                                          const platform::test::TempDir& dir) {
+    std::unique_ptr<headless::test::ChildProcess> child;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        child = std::make_unique<headless::test::ChildProcess>(
+            OSTREL_BINARY, args, std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir.path()});
+        if (!child->started() || child->waitForOutput(kPortOn)) break;
+        if (child->waitExit() != 1 ||
+            (child->output() + child->errors()).find("port is busy") == std::string::npos)
+            break;
+        std::this_thread::sleep_for(100ms);  // a pause before the next try, not a wait for a condition
+    }
+    return child;
+}
+
 TEST(HeadlessUart, SendsComeBackThroughTheLoopAreShownCapturedAndTheSettingsArePutBack) {
     UartLoopback loop;
     if (!loop.ready()) GTEST_SKIP() << loop.skipReason();
@@ -62,19 +80,8 @@ TEST(HeadlessUart, SendsComeBackThroughTheLoopAreShownCapturedAndTheSettingsAreP
                                            "48 65 6C 6C 6F 0D 0A",
                                            "--send",
                                            "7F 00 41"};
-    // Other tests' port lists probe every port, this one too, holding its
-    // flock for a moment: a run that found the port busy is made again.
-    std::unique_ptr<headless::test::ChildProcess> child;
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        child = std::make_unique<headless::test::ChildProcess>(
-            OSTREL_BINARY, args, std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir.path()});
-        ASSERT_TRUE(child->started());
-        if (child->waitForOutput(kPortOn)) break;
-        if (child->waitExit() != 1 ||
-            (child->output() + child->errors()).find("port is busy") == std::string::npos)
-            break;
-        std::this_thread::sleep_for(100ms);  // a pause before the next try, not a wait for a condition
-    }
+    std::unique_ptr<headless::test::ChildProcess> child = startOnUart(args, dir);
+    ASSERT_TRUE(child->started());
     // Each send is echoed as sent (" DTE <<- ") and comes back as received
     // traffic (" DCE ->> "): ten bytes each way.
     ASSERT_TRUE(child->waitForOutput("0x7F 0x00 0x41 ")) << child->output() << child->errors();
@@ -108,6 +115,26 @@ TEST(HeadlessUart, SendsComeBackThroughTheLoopAreShownCapturedAndTheSettingsAreP
     EXPECT_EQ(after->parity, found->parity);
     EXPECT_EQ(after->twoStopBits, found->twoStopBits);
     EXPECT_EQ(after->outputRate, found->outputRate);
+}
+
+TEST(HeadlessUart, WithHardwareFlowControlTheSendsComeBackAndWhatCannotBeDoneIsSaid) {
+    UartLoopback loop;
+    if (!loop.ready()) GTEST_SKIP() << loop.skipReason();
+    platform::test::TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    // The handshake's RTS is our own CTS in loopback: the sends leave only
+    // while RTS says "ready to receive".
+    auto child =
+        startOnUart({"--headless", "--dte", uartPath(), "--flow", "hardware", "--send", "41 42 43"}, dir);
+    ASSERT_TRUE(child->started());
+    ASSERT_TRUE(child->waitForOutput(" DCE ->> 0x41 0x42 0x43 ")) << child->output() << child->errors();
+    child->signal(SIGTERM);
+    EXPECT_EQ(child->waitExit(), 0) << child->errors();
+    const std::string& out = child->output();
+    EXPECT_NE(out.find(": RTS toggle not supported here, using RTS/CTS handshake ***\r\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find(": DSR sensitivity not supported here ***\r\n"), std::string::npos) << out;
+    EXPECT_EQ(occurrences(out, "0x41 0x42 0x43 "), 2u) << out;
 }
 
 }  // namespace

@@ -53,6 +53,16 @@ bool restoreTermios2(int fd, const SavedTermios2& saved) {
     return ::ioctl(fd, TCSETS2, &t) == 0;
 }
 
+bool changeRateAndBack(int fd) {
+    termios2 t{};
+    if (::ioctl(fd, TCGETS2, &t) != 0) return false;
+    termios2 other = t;
+    other.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    other.c_cflag |= BOTHER;
+    other.c_ospeed = other.c_ispeed = t.c_ospeed == 9600 ? 19200 : 9600;
+    return ::ioctl(fd, TCSETS2, &other) == 0 && ::ioctl(fd, TCSETS2, &t) == 0;
+}
+
 bool setPlainRaw(int fd) {
     termios2 t{};
     if (::ioctl(fd, TCGETS2, &t) != 0) return false;

@@ -30,6 +30,10 @@ struct SavedTermios2 {
 SavedTermios2 saveTermios2(int fd);
 // Puts it back at once (TCSETS2). Async-signal-safe: only ioctl().
 bool restoreTermios2(int fd, const SavedTermios2& saved);
+// Changes the rate for a moment and puts it back: the serial core samples
+// CTS at each change of the termios (as on a modem-status interrupt); the
+// same termios set again is no change to it.
+bool changeRateAndBack(int fd);
 // Raw mode, 8 data bits, no parity, 115200 bit/s, receiver on, modem
 // status ignored: a known state to check the loop with.
 bool setPlainRaw(int fd);
