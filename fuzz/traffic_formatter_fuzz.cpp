@@ -9,6 +9,7 @@
 // bytes while capturing); and the capture file holds exactly the bytes of the
 // chunks shown in a known format, in order.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -127,7 +128,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool capturing = in.below(4) == 0;
 
     Window window, statusWindow;
-    presentation::CaptureFile capture;
+    // The file is given up only after 20 s without progress (1 s by
+    // default): a writer thread starved on a loaded machine is not a fault
+    // of the formatter.
+    presentation::CaptureLimits limits;
+    limits.stall = std::chrono::seconds(20);
+    limits.shutdown = std::chrono::seconds(20);
+    presentation::CaptureFile capture(limits);
     if (capturing) {
         require(capture.Start(captureName().string(), statusWindow), "the capture did not start");
     }
@@ -203,6 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ifstream file(captureName(), std::ios::binary);
         const std::vector<std::uint8_t> content((std::istreambuf_iterator<char>(file)),
                                                 std::istreambuf_iterator<char>());
+        require(statusWindow.text.find("Capture write failed") == std::string::npos, "the capture failed");
         require(content == captured, "the capture file differs from the traffic");
     }
     return 0;
