@@ -1,10 +1,12 @@
 // Replays a corpus through LLVMFuzzerTestOneInput where libFuzzer is not
 // used: every regular file in each folder (or each file) given as argument.
-// A failed invariant aborts, which fails the run.
+// A failed invariant aborts, which fails the run, and so does a target that
+// ends the process (libFuzzer reports that as a crash too).
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +17,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
+bool insideTarget = false;
+
+void exitInsideTarget() {
+    if (insideTarget) {
+        std::fprintf(stderr, "the fuzz target ended the process\n");
+        std::_Exit(1);
+    }
+}
+
+void runTarget(const std::uint8_t* data, std::size_t size) {
+    insideTarget = true;
+    LLVMFuzzerTestOneInput(data, size);
+    insideTarget = false;
+}
+
 bool replayFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -22,7 +39,7 @@ bool replayFile(const std::filesystem::path& path) {
         return false;
     }
     const std::vector<char> content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+    runTarget(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
     return true;
 }
 
@@ -33,6 +50,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s CORPUS_FOLDER_OR_FILE...\n", argv[0]);
         return 2;
     }
+    std::atexit(exitInsideTarget);
     std::size_t replayed = 0;
     bool ok = true;
     for (int i = 1; i < argc; ++i) {
@@ -57,7 +75,7 @@ int main(int argc, char** argv) {
         }
     }
     // Empty input runs too, so an empty corpus still exercises the target.
-    LLVMFuzzerTestOneInput(nullptr, 0);
+    runTarget(nullptr, 0);
     std::printf("replayed %zu inputs\n", replayed);
     return ok && replayed > 0 ? 0 : 1;
 }

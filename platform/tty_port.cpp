@@ -210,6 +210,15 @@ std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
     request.rtsCts = settings.flow == 1;
     request.xonXoff = settings.flow == 2;
 
+    // Under the RTS/CTS handshake RTS means "ready to receive": the driver
+    // lowers it while its buffer is full and raises it again, but only from
+    // raised, and the open dropped it. Left low, a peer that keeps to the
+    // handshake would never send. It goes up before the handshake is
+    // switched on, when the driver takes CTS as it finds it.
+    if (request.rtsCts && !pseudo_) {
+        int rts = TIOCM_RTS;
+        (void)io::ioctl(fd_.get(), TIOCMBIS, &rts);
+    }
     detail::LineReadBack back;
     if (Status applied = detail::applyLineSettings(fd_.get(), request, back); !applied) {
         decodeMarks_ = false;
