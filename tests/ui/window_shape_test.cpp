@@ -2,10 +2,7 @@
 // window and the send box take the room), fitting a small screen, the send
 // box's keys, the icons, and the status bar with the ports' counters.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -13,10 +10,8 @@
 #include <QScreen>
 #include <QTest>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/temp_dir.h"
-#include "platform/unique_fd.h"
 #include "support/main_window_fixture.h"
 #include "ui/status_bar.h"
 #include "ui/traffic_view.h"
@@ -242,48 +237,6 @@ TEST(StatusLineText, SettingsAndModemLines) {
               "CTS+ DSR+ DCD- RI-");
     EXPECT_EQ(ShortPath("/dev/ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(ShortPath("/tmp/tmp.rHLOGfTFa2/runtime/ostrel-demo-dce"), "\u2026/runtime/ostrel-demo-dce");
-}
-
-// A real serial port with a loopback plug: DTR and RTS come back as DSR and CTS.
-class SerialLoopback : public MainWindowFixture {
-protected:
-    void SetUp() override {}
-};
-
-TEST_F(SerialLoopback, TheStatusBarShowsTheModemLinesOfARealPort) {
-    const char* device = "/dev/ttyS0";
-    platform::UniqueFd probe(::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!probe.valid()) GTEST_SKIP() << device << " cannot be opened: " << std::strerror(errno);
-    int bits = 0;
-    if (::ioctl(probe.get(), TIOCMGET, &bits) != 0)
-        GTEST_SKIP() << device << " reports no modem lines: " << std::strerror(errno);
-    {
-        std::ifstream console("/sys/class/tty/console/active");
-        std::string active;
-        std::getline(console, active);
-        if (active.find("ttyS0") != std::string::npos) GTEST_SKIP() << device << " is the kernel console";
-    }
-    probe.reset();
-    ASSERT_FALSE(ports.addExplicit(1, device).has_value());
-    engine = std::make_unique<engine::Engine>(ports);
-    window = std::make_unique<Cmainwin>(*engine);
-    ASSERT_TRUE(window->Create());
-    window->show();
-    ASSERT_TRUE(click(window::id::kOpenClose));
-    if (!window->state().portOpen)
-        GTEST_SKIP() << device << " could not be opened by the session: " << traffic();
-    // The port raises DTR and RTS at open; a loopback plug returns them as DSR and CTS.
-    const bool looped = waitFor(
-        [&] {
-            window->refreshStatus();
-            return window->statusBar()->line().contains("CTS+ DSR+");
-        },
-        std::chrono::seconds(2));
-    if (!looped && !window->statusBar()->line().contains("CTS"))
-        FAIL() << "no modem lines shown for " << device << ": " << window->statusBar()->line().toStdString();
-    if (!looped)
-        GTEST_SKIP() << "no loopback plug on " << device << ": " << window->statusBar()->line().toStdString();
-    SUCCEED();
 }
 
 }  // namespace
