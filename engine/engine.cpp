@@ -95,6 +95,7 @@ std::int32_t Engine::openSide(int side, const PortSettings& settings) {
 }
 
 std::int32_t Engine::CloseAllPorts() {
+    takeWhatWasRead();
     std::array<bool, 2> closing{};
     for (int side : {kDteSide, kDceSide}) {
         PortChannel& channel = channels_[side];
@@ -117,6 +118,34 @@ std::int32_t Engine::CloseAllPorts() {
         if (undelivered[side] > 0 && link_)
             link_->appendStatusText(text::notDelivered(channels_[side].portNumber, undelivered[side]));
     return kStatusOk;
+}
+
+void Engine::takeWhatWasRead() {
+    // The receive threads stop reading first (what the kernel still holds
+    // never reached us); the bytes they stored are then shown and relayed by
+    // the pump as usual, rather than dropped with the ring.
+    for (int side : {kDteSide, kDceSide}) {
+        PortChannel& channel = channels_[side];
+        if (!channel.open.load() || !channel.receiveThread.joinable()) continue;
+        channel.receiveThread.request_stop();
+        if (channel.wake) channel.wake->signal();
+        channel.receiveThread.join();
+    }
+    // Nothing is waited for while the pump cannot take (held, out of memory,
+    // or a relay held back by a far end that takes nothing).
+    const auto pending = [&](int side) {
+        const PortChannel& channel = channels_[side];
+        return channel.open.load() && !RingEmpty(channel.ring) && !pumpHeld_.load() && !outOfMemory_.load() &&
+               !relayBlocked(side);
+    };
+    if (!pending(kDteSide) && !pending(kDceSide)) return;
+    // The pump's appends must not wait for this (the UI) thread meanwhile.
+    if (link_) link_->setAppendsUnbounded(true);
+    SignalPump();
+    const std::int64_t deadline = clock_() + closeDrainMs_;
+    while ((pending(kDteSide) || pending(kDceSide)) && clock_() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (link_) link_->setAppendsUnbounded(false);
 }
 
 void Engine::drainTransmitters(const std::array<bool, 2>& closing) {

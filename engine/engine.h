@@ -70,8 +70,11 @@ public:
 
     // Status 0 opened, 1 failed, 2 engine not ready.
     std::int32_t OpenSession(const SessionConfig& config);
-    // Closes the session: nothing more is taken from the rings, the chunk the
-    // pump holds is shown, the transmit queues get up to closeDrainMs to drain
+    // Closes the session: the receive threads stop reading, what they stored
+    // is still shown and relayed (up to closeDrainMs; not while the pump is
+    // held or a relay is held back), then nothing more is taken from the rings,
+    // the chunk the pump holds is shown, the transmit queues get up to
+    // closeDrainMs to drain
     // (none towards a far end that hung up), the channels close, and for each
     // port whose transmitter kept bytes it never wrote (relayed and sent
     // alike) "\r\n*** COMn: N bytes not delivered ***\r\n" is appended.
@@ -140,6 +143,8 @@ private:
     std::int32_t OpenPort(PortChannel& channel, WindowLink* owner, const PortSettings& settings);
     // Returns the bytes given to the port's transmitter that it never wrote.
     std::uint64_t ClosePort(PortChannel& channel);
+    // CloseAllPorts' first step: the receive threads end, the rings are emptied by the pump.
+    void takeWhatWasRead();
     void drainTransmitters(const std::array<bool, 2>& closing);
     std::int32_t openSide(int side, const PortSettings& settings);
     void ReceiveThread(std::stop_token stop, PortChannel& channel, std::uint64_t threadId);

@@ -4,9 +4,10 @@
 // Each call retries EINTR here and nowhere else (the *Once calls hand it
 // back, for a caller that a signal must break off), and hands errors back as
 // SysError values (errno is read right after the failing call, never left
-// for the caller). Each function is a thin wrapper over one call, so that a
-// test build can put a fault-injecting definition of this file's functions
-// in their place at link time.
+// for the caller). Each function is a thin wrapper over one call. No other
+// file makes these calls: the fault tests (tests/faults) link their binaries
+// with the linker's --wrap for these system calls, so that this file, as the
+// program has it, meets the faults they schedule.
 
 #include <cerrno>
 #include <cstddef>

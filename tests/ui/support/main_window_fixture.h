@@ -38,6 +38,8 @@ public:
     std::string read(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Closes the master: the port's side of the line hangs up.
     void hangUp() { pair_.master.reset(); }
+    // For a test's own threads that write or read the far end (non-blocking).
+    int masterFd() const { return pair_.master.get(); }
 
 private:
     platform::PtyPair pair_;
