@@ -41,14 +41,18 @@ bool Transmitter::enqueue(std::span<const std::uint8_t> bytes) {
         // blocks only after their write), so the bytes may go out at once:
         // the non-blocking write never waits, and it saves the worker's
         // wake-up on a port that keeps up. What the port does not take now
-        // is queued behind, in order. A failed write is left to the worker,
-        // which meets the same error and discards the queue.
+        // is queued behind, in order. A write that fails for good ends the
+        // transmitter here as it would in the worker: these bytes were taken
+        // and are not delivered, and later ones are refused.
         if (blocks_.empty()) {
             const Result<std::size_t> written = io::writeSome(fd_, bytes);
             if (written && written.value() > 0) {
                 written_.fetch_add(static_cast<std::uint64_t>(written.value()), std::memory_order_acq_rel);
                 bytes = bytes.subspan(written.value());
                 if (bytes.empty()) return true;
+            } else if (!written && written.error().code != EAGAIN) {
+                failed_.store(true, std::memory_order_release);
+                return true;
             }
         }
         blocks_.emplace_back(bytes.begin(), bytes.end());
