@@ -27,7 +27,6 @@ constexpr std::size_t kSendChunk = 16 * 1024;
 // this the connection is not read (TCP holds the server back).
 constexpr std::size_t kHeldForEngine = 256 * 1024;
 constexpr int kPairBuffer = 64 * 1024;
-constexpr int kPurgeWaitMs = 200;
 // The line-state bits that are errors: overrun, parity, framing, break.
 constexpr std::uint8_t kLineErrorBits = 0x1E;
 
@@ -280,13 +279,17 @@ void RemoteLine::purge() {
         const std::uint8_t both[1] = {3};  // receive and transmit buffers
         telnet::appendComPort(telnet::kPurgeData, both, bytes);
     }
+    std::uint64_t repliesBefore = 0;
     {
         std::lock_guard lock(mutex_);
         purgeRequested_ = true;
+        repliesBefore = purgeReplies_;
         control_.insert(control_.end(), bytes.begin(), bytes.end());
     }
     wake_.signal();
-    waitFor([this] { return !purgeRequested_; }, Clock::now() + std::chrono::milliseconds(kPurgeWaitMs));
+    const bool server = url_.kind == RemoteUrl::Kind::ComPortServer;
+    waitFor([&] { return !purgeRequested_ && (!server || purgeReplies_ != repliesBefore); },
+            Clock::now() + std::chrono::milliseconds(kPurgeWaitMs));
 }
 
 bool RemoteLine::takeLineErrors() {
@@ -495,6 +498,11 @@ void RemoteLine::run(std::stop_token stop) {
                             case telnet::kServerOffset + telnet::kSetControl: {
                                 std::lock_guard lock(mutex_);
                                 replies_.control = first;
+                                break;
+                            }
+                            case telnet::kServerOffset + telnet::kPurgeData: {
+                                std::lock_guard lock(mutex_);
+                                ++purgeReplies_;
                                 break;
                             }
                             case telnet::kServerOffset + telnet::kNotifyLineState:

@@ -43,6 +43,7 @@ namespace ostrel::platform {
 class RemoteLine {
 public:
     static constexpr int kCloseFlushMs = 250;
+    static constexpr int kPurgeWaitMs = 300;
 
     struct Opened {
         std::unique_ptr<RemoteLine> line;
@@ -63,7 +64,9 @@ public:
     // A raw TCP port takes no settings and reports nothing.
     std::vector<std::string> configure(const LineSettings& settings);
     // Discards the bytes waiting to be sent and received here and asks a COM
-    // port server to purge its buffers both ways.
+    // port server to purge its buffers both ways, waiting (kPurgeWaitMs at
+    // most) for its answer: bytes that reach the far port after the purge
+    // returns are not purged.
     void purge();
     // True when the server reported a line error (framing, parity, overrun,
     // break) since the previous call.
@@ -100,6 +103,7 @@ private:
     std::condition_variable cv_;
     std::vector<std::uint8_t> control_;  // commands waiting to be sent (under mutex_)
     bool purgeRequested_ = false;        // under mutex_
+    std::uint64_t purgeReplies_ = 0;     // the server's answers to a purge (under mutex_)
     bool ended_ = false;                 // the connection is gone (under mutex_)
     // Negotiation as the relay thread saw it (under mutex_).
     bool comPortTaken_ = false, comPortRefused_ = false;
