@@ -282,7 +282,7 @@ Engine::SideReading Engine::readSide(int side) const {
     // The relay may hold the lock for a moment: then the live part waits for the next look.
     std::unique_lock lock(channel.mutex, std::try_to_lock);
     if (lock.owns_lock() && channel.port)
-        reading.live = SideReading::Live{channel.port->path(), platform::readModemLines(channel.port->fd())};
+        reading.live = SideReading::Live{channel.port->path(), channel.port->modemLines()};
     return reading;
 }
 

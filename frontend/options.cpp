@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/remote_url.h"
+
 #ifndef OSTREL_VERSION
 #define OSTREL_VERSION "unknown"
 #endif
@@ -135,6 +137,10 @@ std::string_view modeName(OperatingMode mode) {
     }
 }
 
+std::string urlProblem(const std::string& url) {
+    return "'" + url + "' is not a port URL: use rfc2217://HOST:PORT or tcp://HOST:PORT";
+}
+
 // The ports named without an option: one is the DTE side of DTE mode, two
 // the DTE and DCE sides of Intercede. A mode given with --mode stays, and the
 // ports go to the sides it opens; --dte and --dce cannot name them again.
@@ -181,6 +187,10 @@ std::string validate(const RawOptions& raw, Options& o) {
     }
     for (const auto& [name, value] : {std::pair{"--dte", &o.dte}, std::pair{"--dce", &o.dce}}) {
         if (value->empty()) continue;
+        if (platform::looksLikeUrl(*value)) {
+            if (!platform::parseRemoteUrl(*value)) return fail(name, urlProblem(*value));
+            continue;
+        }
         // A word that starts with COM and has no '/' is meant as a COM number.
         const std::string word = lower(*value);
         if (word.rfind("com", 0) == 0 && word.find('/') == std::string::npos && !ComNumberOf(*value))
@@ -251,6 +261,8 @@ std::string validate(const RawOptions& raw, Options& o) {
             !parseComOrNumber(std::string_view(text).substr(0, eq), mapping.number))
             return fail("--port", "'" + text + "' is not N=PATH with N from 1 to 64");
         mapping.path = text.substr(eq + 1);
+        if (platform::looksLikeUrl(mapping.path) && !platform::parseRemoteUrl(mapping.path))
+            return fail("--port", urlProblem(mapping.path));
         o.portMappings.push_back(std::move(mapping));
     }
     for (const auto& text : raw.virtuals) {
@@ -381,7 +393,9 @@ ParseResult ParseOptions(int argc, const char* const argv[]) {
     app.allow_extras();
     app.set_version_flag("--version", std::string("ostrel ") + OSTREL_VERSION);
     app.footer(
-        "PORT is COMn or a device path (a path gets a free COM number). `ostrel PORT` watches one\n"
+        "PORT is COMn, a device path or the URL of a port on another machine: rfc2217://HOST:PORT\n"
+        "(a serial port server, settings applied there) or tcp://HOST:PORT (raw bytes); a path or a\n"
+        "URL gets a free COM number. `ostrel PORT` watches one\n"
         "port in DTE mode, `ostrel PORT1 PORT2` sits between two in Intercede mode. A --send text\n"
         "may hold the escapes \\r \\n \\t \\0 \\\\ \\xHH; with --display hex it is read as hexadecimal "
         "digits, as the\n"
@@ -429,7 +443,7 @@ ParseResult ParseOptions(int argc, const char* const argv[]) {
     single("--eol", raw.eol, "none|cr|lf|crlf",
            "what Enter (--interactive) and each --send-stdin line end with (default cr)");
     single("--duration", raw.duration, "SECONDS", "close the ports and stop after SECONDS");
-    app.add_option("--port", raw.ports, "map COM number N to a device path (repeatable)")
+    app.add_option("--port", raw.ports, "map COM number N to a device path or a port URL (repeatable)")
         ->type_name("N=PATH")
         ->allow_extra_args(false);
     app.add_option("--virtual", raw.virtuals, "make virtual port COMn, its device at LINKPATH (repeatable)")

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/remote_url.h"
+
 namespace ostrel::frontend {
 namespace {
 
@@ -17,6 +19,8 @@ PortSetupResult failure(std::string error, int exitCode) {
 // (directly, or through the device a link points at), or a new one.
 int numberForPath(platform::PortMap& map, const std::string& path) {
     if (auto number = map.numberOf(path)) return *number;
+    if (platform::looksLikeUrl(path))
+        return map.addPath(path, "port on another machine, named on the command line");
     std::error_code ec;
     const auto canonical = std::filesystem::canonical(path, ec);
     if (!ec) {

@@ -374,6 +374,7 @@ int RunHeadless(const Options& options, const RunIo& io, const PortEnvironment& 
             WriteText(io.err, "ostrel: " + built.error + "\n");
             return built.exitCode;
         }
+        built.setup->map.setRemoteWaitMs(5000);  // a port by URL: connection and server answers
         if (options.listPorts) {
             ListPortsDetails details;
             details.errFd = io.err;

@@ -23,7 +23,80 @@ const char* stopBitsName(bool two) {
     return two ? "2 stop bits" : "1 stop bit";
 }
 
+const char* stopSizeName(int code) {
+    switch (code) {
+        case 1:
+            return "1 stop bit";
+        case 2:
+            return "2 stop bits";
+        case 3:
+            return "1.5 stop bits";
+        default:
+            return "stop size code";
+    }
+}
+
+const char* controlName(int code) {
+    switch (code) {
+        case 1:
+            return "no flow control";
+        case 2:
+            return "XON/XOFF flow control";
+        case 3:
+            return "RTS/CTS handshake";
+        default:
+            return "flow control code";
+    }
+}
+
+// A name for a reply code, with the code itself where it is not one of ours.
+template <class Name>
+std::string replyName(Name name, int code, int low, int high) {
+    if (code >= low && code <= high) return name(code);
+    return std::string(name(0)) + " " + std::to_string(code);
+}
+
 }  // namespace
+
+ComPortSettings comPortRequest(const LineSettings& settings) {
+    ComPortSettings request;
+    request.baud = settings.baud;
+    request.dataSize = settings.dataBits;
+    request.parity = static_cast<std::uint8_t>(settings.parity <= 4 ? settings.parity + 1 : 1);
+    request.stopSize = static_cast<std::uint8_t>(settings.stopBits == 1 ? 3 : settings.stopBits == 2 ? 2 : 1);
+    request.control = static_cast<std::uint8_t>(settings.flow == 1 ? 3 : settings.flow == 2 ? 2 : 1);
+    return request;
+}
+
+std::vector<std::string> comPortSettingNotes(const LineSettings& requested, const ComPortSettings& replies) {
+    const ComPortSettings asked = comPortRequest(requested);
+    std::vector<std::string> notes;
+    const std::string unconfirmed = " not confirmed by the port server";
+    const auto compare = [&](const std::optional<std::uint32_t>& reply, std::uint32_t wanted,
+                             const std::string& what, const std::string& using_) {
+        if (!reply) {
+            notes.push_back(what + unconfirmed);
+        } else if (*reply != wanted) {
+            notes.push_back(what + " not accepted, using " + using_);
+        }
+    };
+    const auto widen = [](const std::optional<std::uint8_t>& value) -> std::optional<std::uint32_t> {
+        if (!value) return std::nullopt;
+        return *value;
+    };
+    compare(replies.baud, *asked.baud, "baud rate " + std::to_string(requested.baud),
+            std::to_string(replies.baud.value_or(0)));
+    compare(widen(replies.dataSize), *asked.dataSize, std::to_string(requested.dataBits) + " data bits",
+            std::to_string(replies.dataSize.value_or(0)));
+    const auto parity = [](int code) { return code == 0 ? "parity code" : parityName(code - 1); };
+    compare(widen(replies.parity), *asked.parity, parity(*asked.parity),
+            replyName(parity, replies.parity.value_or(0), 1, 5));
+    compare(widen(replies.stopSize), *asked.stopSize, stopSizeName(*asked.stopSize),
+            replyName(stopSizeName, replies.stopSize.value_or(0), 1, 3));
+    compare(widen(replies.control), *asked.control, controlName(*asked.control),
+            replyName(controlName, replies.control.value_or(0), 1, 3));
+    return notes;
+}
 
 std::vector<std::string> lineSettingNotes(const LineSettings& requested, const LineReadBack& applied,
                                           bool rtsToggle) {

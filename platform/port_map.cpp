@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/remote_url.h"
+
 namespace ostrel::platform {
 
 std::string comName(int number) {
@@ -99,6 +101,7 @@ Result<TtyPort> PortMap::open(int number) const {
         return SysError{"map", comName(number), ENOENT};
     }
     if (entry->virtualPort) return entry->virtualPort->openPort();
+    if (looksLikeUrl(entry->path)) return TtyPort::openRemote(entry->path, remoteWaitMs_);
     return TtyPort::open(entry->path);
 }
 
@@ -107,6 +110,10 @@ Status PortMap::probe(int number) const {
     if (entry == nullptr) return SysError{"map", comName(number), ENOENT};
     if (entry->virtualPort) {
         if (entry->virtualPort->inUse()) return SysError{"open", entry->path, EBUSY};
+        return {};
+    }
+    if (looksLikeUrl(entry->path)) {
+        if (!parseRemoteUrl(entry->path)) return SysError{"open", entry->path, EINVAL};
         return {};
     }
     return TtyPort::probe(entry->path);

@@ -46,14 +46,24 @@ public:
     std::vector<PortEntry> entries() const;  // ascending COM number
 
     // Opens COM number `number`: a device path through TtyPort::open, a
-    // virtual port through its master. ENOENT when the number is not mapped.
+    // virtual port through its master, a URL through TtyPort::openRemote
+    // (waiting at most remoteWaitMs()). ENOENT when the number is not mapped.
     Result<TtyPort> open(int number) const;
     // Whether COM `number` could be opened now, without touching the device
     // (see TtyPort::probe); a virtual port is free while nobody has it open.
+    // A port by URL is not probed: it counts as free while its URL is
+    // well-formed (a probe would be a connection the server may serve only
+    // once, and a wait).
     Status probe(int number) const;
+
+    // How long opening a port by URL may wait for the connection and the
+    // server's answers.
+    void setRemoteWaitMs(int ms) { remoteWaitMs_ = ms; }
+    int remoteWaitMs() const { return remoteWaitMs_; }
 
 private:
     std::map<int, PortEntry> entries_;
+    int remoteWaitMs_ = 5000;
 };
 
 }  // namespace ostrel::platform

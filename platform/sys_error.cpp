@@ -68,6 +68,7 @@ std::string SysError::describe() const {
         const std::string what = detail.empty() ? "a file that is not a symbolic link" : detail;
         return path + ": " + what + " is in the way (not replaced)";
     }
+    if (op == "remote") return path + ": " + detail;  // a port by URL: the reason in words
     if (op == "private folder") return path + ": not a private folder (" + detail + "); not used";
     if (op == "symlink" && code == ENOENT) return path + ": its folder does not exist";
     // A device the operator may not open: which group may, and how to join it.

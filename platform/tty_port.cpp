@@ -16,6 +16,7 @@
 #include "platform/port_holders.h"
 #include "platform/posix_io.h"
 #include "platform/pty_pair.h"
+#include "platform/remote_line.h"
 #include "platform/termios2_config.h"
 
 namespace ostrel::platform {
@@ -141,6 +142,16 @@ Result<TtyPort> TtyPort::adopt(UniqueFd fd, std::string name, std::shared_ptr<vo
     return port;
 }
 
+Result<TtyPort> TtyPort::openRemote(const std::string& url, int waitMs) {
+    Result<RemoteLine::Opened> opened = RemoteLine::open(url, waitMs);
+    if (!opened) return opened.error();
+    TtyPort port;
+    port.fd_ = std::move(opened.value().engineFd);
+    port.remote_ = std::move(opened.value().line);
+    port.path_ = url;
+    return port;
+}
+
 TtyPort::TtyPort(TtyPort&& other) noexcept = default;
 
 TtyPort& TtyPort::operator=(TtyPort&& other) noexcept {
@@ -158,6 +169,7 @@ TtyPort& TtyPort::operator=(TtyPort&& other) noexcept {
         rs485Enabled_ = std::exchange(other.rs485Enabled_, false);
         found_ = std::exchange(other.found_, {});
         lease_ = std::move(other.lease_);
+        remote_ = std::move(other.remote_);
     }
     return *this;
 }
@@ -167,6 +179,7 @@ TtyPort::~TtyPort() {
 }
 
 void TtyPort::closeFd() noexcept {
+    remote_.reset();  // its relay thread ends before the fd it serves closes
     if (fd_.valid()) {
         if (rs485Enabled_) {
             serial_rs485 rs485{};
@@ -198,6 +211,7 @@ void TtyPort::takeCounterBaseline() {
 }
 
 std::vector<std::string> TtyPort::configure(const LineSettings& settings) {
+    if (remote_) return remote_->configure(settings);
     std::vector<std::string> notes;
     if (!fd_.valid() || !exclusive_) return notes;  // adopted: settings mean nothing
     const bool report = !pseudo_;
@@ -291,7 +305,13 @@ ReadOutcome TtyPort::read(std::span<std::uint8_t> out) {
     return outcome;
 }
 
+std::optional<ModemLines> TtyPort::modemLines() const {
+    if (remote_) return remote_->modemLines();
+    return readModemLines(fd_.get());
+}
+
 bool TtyPort::takeCountedLineErrors() {
+    if (remote_) return remote_->takeLineErrors();
     if (!haveCounters_) return false;
     const Result<Counters> now = readCounters();
     if (!now) {
@@ -305,6 +325,15 @@ bool TtyPort::takeCountedLineErrors() {
 
 void TtyPort::purge() {
     if (!fd_.valid()) return;
+    if (remote_) {
+        remote_->purge();
+        std::uint8_t discard[4096];
+        for (;;) {
+            const Result<std::size_t> n = io::readSome(fd_.get(), discard);
+            if (!n || n.value() == 0) break;
+        }
+        return;
+    }
     (void)io::flushInputOutput(fd_.get());
     decoder_.reset();
     takeCounterBaseline();

@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "platform/line_settings.h"
+#include "platform/modem_lines.h"
 #include "platform/parmrk_decoder.h"
 #include "platform/saved_termios.h"
 #include "platform/sys_error.h"
@@ -25,6 +27,8 @@ struct ReadOutcome {
     bool lineError = false;  // a byte of this read came with a framing/parity error or a break
     bool hungUp = false;     // the device or the other end went away (read 0, EIO)
 };
+
+class RemoteLine;
 
 class TtyPort {
 public:
@@ -47,6 +51,13 @@ public:
     // virtual port). `lease` is released when the port closes. Line settings on
     // such a port are accepted and mean nothing; it never reports line errors.
     static Result<TtyPort> adopt(UniqueFd fd, std::string name, std::shared_ptr<void> lease);
+    // Opens the port on another machine that `url` names (remote_url.h),
+    // waiting at most `waitMs` for the connection and the server's answers.
+    // The port reads and writes like a tty: fd() is the local end of the
+    // line, configure() applies the settings at the far machine and reports
+    // the ones its server did not take, line errors and modem lines are the
+    // ones the server notifies, and the far side closing is a hang-up.
+    static Result<TtyPort> openRemote(const std::string& url, int waitMs);
 
     TtyPort(TtyPort&&) noexcept;
     TtyPort& operator=(TtyPort&&) noexcept;
@@ -63,6 +74,9 @@ public:
     int fd() const { return fd_.get(); }
     const std::string& path() const { return path_; }
     bool isPseudoTerminal() const { return pseudo_; }
+    // The modem status lines (TIOCMGET, or what a remote port's server
+    // notified); empty when the port reports none.
+    std::optional<ModemLines> modemLines() const;
 
     enum WaitFlag : unsigned { Readable = 1u, HangUp = 2u, Woken = 4u, TimedOut = 8u };
     // poll() on the port (POLLIN only when wantRead) and on wakeFd (-1: none),
@@ -106,7 +120,8 @@ private:
     bool rs485Enabled_ = false;   // RS-485 mode switched on by configure()
     detail::SavedTermios found_;  // the termios before open() changed it
     std::shared_ptr<void> lease_;
-    UucpLock uucpLock_;  // empty for adopted ports and without a lock folder
+    UucpLock uucpLock_;                   // empty for adopted ports and without a lock folder
+    std::unique_ptr<RemoteLine> remote_;  // set for a port on another machine
 
     void closeFd() noexcept;
     void takeCounterBaseline();

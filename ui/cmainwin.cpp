@@ -1,5 +1,6 @@
 #include "ui/cmainwin.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -300,7 +301,10 @@ void Cmainwin::OnCommand(int id) {
 }
 
 void Cmainwin::OnOpenClose() {
+    // Opening a port on another machine may wait for its server (3 s at most).
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     commands_.OpenClose();
+    QApplication::restoreOverrideCursor();
 }
 
 void Cmainwin::OnSend() {

@@ -85,6 +85,8 @@ int RunWindow(int argc, char* argv[], const frontend::Options& options) {
         report(built.error);
         return built.exitCode;
     }
+    // Open COM is synchronous in the window: a port by URL gets 3 s.
+    built.setup->map.setRemoteWaitMs(3000);
     const frontend::PortSetup& ports = *built.setup;
     if (const std::string lines = frontend::VirtualPortLines(options, ports); !lines.empty())
         std::fputs(lines.c_str(), stderr);
