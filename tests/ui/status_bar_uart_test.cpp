@@ -9,7 +9,7 @@
 #include <QTest>
 
 #include "support/main_window_fixture.h"
-#include "uart/uart_loopback.h"
+#include "uart_loopback.h"
 #include "ui/status_bar.h"
 #include "window/control_ids.h"
 
