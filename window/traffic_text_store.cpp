@@ -7,6 +7,8 @@
 #include <iterator>
 #include <utility>
 
+#include "window/byte_scan.h"
+
 namespace ostrel::window {
 
 namespace {
@@ -16,16 +18,6 @@ constexpr int kNoByte = -1;
 
 int byteValue(char byte) {
     return static_cast<unsigned char>(byte);
-}
-
-// True when one of the eight bytes at `data` is below 0x0E (so may be "\r" or
-// "\n"): the classic "has a byte less than n" word test.
-bool hasByteBelow14(const char* data) {
-    std::uint64_t word;
-    std::memcpy(&word, data, sizeof word);
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-    return ((word - kOnes * 0x0E) & ~word & kHighBits) != 0;
 }
 
 }  // namespace
@@ -87,7 +79,7 @@ void TrafficTextStore::scanBreaks(Chunk& chunk, std::size_t from, int byteAfter)
     const std::string& bytes = chunk.bytes;
     for (std::size_t i = from; i < bytes.size(); ++i) {
         // Skip eight bytes at a time while none of them is below 0x0E.
-        while (i + 8 <= bytes.size() && !hasByteBelow14(bytes.data() + i)) i += 8;
+        while (i + 8 <= bytes.size() && !hasByteBelow<0x0E>(bytes.data() + i)) i += 8;
         if (i >= bytes.size()) break;
         const int byte = byteValue(bytes[i]);
         if (byte > '\r') continue;

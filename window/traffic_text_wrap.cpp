@@ -1,22 +1,11 @@
 // Wrapping of the traffic text into rows: where rows begin inside lines.
 
-#include <cstring>
-
+#include "window/byte_scan.h"
 #include "window/traffic_text_store.h"
 
 namespace ostrel::window {
 
 namespace {
-
-// True when one of the eight bytes at `data` is below 0x21, so may be a
-// blank, a line break or another control byte.
-bool hasByteBelow33(const char* data) {
-    std::uint64_t word;
-    std::memcpy(&word, data, sizeof word);
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-    return ((word - kOnes * 0x21) & ~word & kHighBits) != 0;
-}
 
 bool isPlain(char byte) {
     return static_cast<unsigned char>(byte) > ' ';
@@ -55,7 +44,7 @@ void TrafficTextStore::wrapBytes(std::int64_t from, std::int64_t to, WrapState& 
         std::size_t i = 0;
         while (i < length) {
             std::size_t j = i;
-            while (j + 8 <= length && !hasByteBelow33(data + j)) j += 8;
+            while (j + 8 <= length && !hasByteBelow<0x21>(data + j)) j += 8;
             while (j < length && isPlain(data[j])) ++j;
             if (j > i) placePlain(base + static_cast<std::int64_t>(i), static_cast<std::int64_t>(j - i));
             if (j >= length) break;
