@@ -51,9 +51,13 @@
 #include <thread>
 #include <vector>
 
+#include "latency_probe.h"
 #include "platform/pty_pair.h"
 
 namespace {
+
+using ostrel::bench::latencies;
+using ostrel::bench::percentile;
 
 using Clock = std::chrono::steady_clock;
 constexpr double kMiB = 1024.0 * 1024.0;
@@ -342,26 +346,6 @@ double transfer(std::vector<Stream*> streams) {
     bool exact = !failed;
     for (Stream* s : streams) exact = exact && s->exact;
     return exact ? seconds : -1;
-}
-
-std::vector<double> latencies(int in, int out, int samples) {
-    std::vector<double> times;
-    for (int s = 0; s < samples; ++s) {
-        const std::uint8_t byte = static_cast<std::uint8_t>(s * 7 + 1);
-        std::uint8_t got = 0;
-        const auto start = Clock::now();
-        if (::write(in, &byte, 1) != 1) break;
-        if (!waitFor(out, POLLIN, 2000) || ::read(out, &got, 1) != 1 || got != byte) return {};
-        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times;
-}
-
-double percentile(const std::vector<double>& sorted, double p) {
-    if (sorted.empty()) return 0;
-    return sorted[std::min(sorted.size() - 1,
-                           static_cast<std::size_t>(p * static_cast<double>(sorted.size())))];
 }
 
 // Reads everything that arrives until the master has been quiet for `quietMs`.

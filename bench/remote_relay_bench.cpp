@@ -28,6 +28,7 @@
 #include "engine/status_text.h"
 #include "headless/headless_window.h"
 #include "headless/output_writer.h"
+#include "latency_probe.h"
 #include "platform/port_map.h"
 #include "platform/posix_io.h"
 #include "platform/pty_pair.h"
@@ -36,6 +37,9 @@
 #include "presentation/traffic_formatter.h"
 
 namespace {
+
+using ostrel::bench::latencies;
+using ostrel::bench::percentile;
 
 using namespace ostrel;
 using Clock = std::chrono::steady_clock;
@@ -99,28 +103,6 @@ double pushThrough(int in, int out, std::size_t total, bool& verified, double& g
     writer.join();
     generatorCpu += writerCpu.load() + (cpuSeconds(RUSAGE_THREAD) - readerCpuBefore);
     return seconds;
-}
-
-// One byte at a time through the relay: write, wait until it is readable on
-// the far side, read it. Returns the sorted one-way times in microseconds.
-std::vector<double> latencies(int in, int out, int samples) {
-    std::vector<double> times;
-    std::uint8_t byte = 0x55, got = 0;
-    for (int s = 0; s < samples; ++s) {
-        const auto start = Clock::now();
-        if (::write(in, &byte, 1) != 1) break;
-        pollfd p{out, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0 || ::read(out, &got, 1) != 1) break;
-        times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times;
-}
-
-double percentile(const std::vector<double>& sorted, double p) {
-    if (sorted.empty()) return 0;
-    return sorted[std::min(sorted.size() - 1,
-                           static_cast<std::size_t>(p * static_cast<double>(sorted.size())))];
 }
 
 Result measure(int in, int out, std::size_t total, int samples) {

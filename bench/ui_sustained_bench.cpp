@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "open_intercede.h"
 #include "platform/port_map.h"
 #include "platform/posix_io.h"
 #include "platform/pty_pair.h"
@@ -41,6 +42,8 @@
 #include "window/control_ids.h"
 
 namespace {
+
+using ostrel::bench::openIntercede;
 
 using namespace ostrel;
 using ui::test::clickWidget;
@@ -209,19 +212,6 @@ struct Bench {
         return all;
     }
 };
-
-// Intercede through the mode window, HEX, Open COM: as the operator does it.
-bool openIntercede(ui::Cmainwin& window, const engine::Engine& engine) {
-    clickWidget(window.control(window::id::kModeButton));
-    if (!QTest::qWaitFor([&] { return window.modeWindow() && window.modeWindow()->isVisible(); }))
-        return false;
-    clickWidget(window.modeWindow()->control(window::id::kIntercedeRadio));
-    clickWidget(window.modeWindow()->control(window::id::kOk));
-    clickWidget(window.control(window::id::kHex));
-    clickWidget(window.control(window::id::kOpenClose));
-    return window.mode() == engine::kIntercede && engine.isOpen(engine::kDteSide) &&
-           engine.isOpen(engine::kDceSide);
-}
 
 // A click, a repaint, select all and copy, while traffic flows.
 void operatorActions(Bench& bench) {

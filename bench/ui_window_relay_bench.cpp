@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "engine/engine.h"
+#include "open_intercede.h"
 #include "platform/port_map.h"
 #include "support/click_widget.h"
 #include "ui/cmainwin.h"
@@ -25,19 +26,8 @@
 namespace {
 
 using namespace ostrel;
+using ostrel::bench::openIntercede;
 using ui::test::clickWidget;
-
-bool openIntercede(ui::Cmainwin& window, const engine::Engine& engine) {
-    clickWidget(window.control(window::id::kModeButton));
-    if (!QTest::qWaitFor([&] { return window.modeWindow() && window.modeWindow()->isVisible(); }))
-        return false;
-    clickWidget(window.modeWindow()->control(window::id::kIntercedeRadio));
-    clickWidget(window.modeWindow()->control(window::id::kOk));
-    clickWidget(window.control(window::id::kHex));
-    clickWidget(window.control(window::id::kOpenClose));
-    return window.mode() == engine::kIntercede && engine.isOpen(engine::kDteSide) &&
-           engine.isOpen(engine::kDceSide);
-}
 
 }  // namespace
 
