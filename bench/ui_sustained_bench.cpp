@@ -31,7 +31,6 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "open_intercede.h"
 #include "platform/port_map.h"
 #include "platform/posix_io.h"
 #include "platform/pty_pair.h"
@@ -39,6 +38,7 @@
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
 #include "ui/traffic_view.h"
+#include "ui_open_intercede.h"
 #include "window/control_ids.h"
 
 namespace {

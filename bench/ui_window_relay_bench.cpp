@@ -16,11 +16,11 @@
 #include <memory>
 
 #include "engine/engine.h"
-#include "open_intercede.h"
 #include "platform/port_map.h"
 #include "support/click_widget.h"
 #include "ui/cmainwin.h"
 #include "ui/cmodewin.h"
+#include "ui_open_intercede.h"
 #include "window/control_ids.h"
 
 namespace {
