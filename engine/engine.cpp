@@ -142,9 +142,21 @@ void Engine::takeWhatWasRead() {
     // The pump's appends must not wait for this (the UI) thread meanwhile.
     if (link_) link_->setAppendsUnbounded(true);
     SignalPump();
-    const std::int64_t deadline = clock_() + closeDrainMs_;
-    while ((pending(kDteSide) || pending(kDceSide)) && clock_() < deadline)
+    // The wait ends when the pump has made no progress for closeDrainMs: a
+    // full ring takes a slow pump longer than that, and is still shown whole.
+    const auto room = [&] {
+        return static_cast<std::uint64_t>(RingFreeRoom(channels_[kDteSide].ring)) +
+               RingFreeRoom(channels_[kDceSide].ring);
+    };
+    std::uint64_t lastRoom = room();
+    std::int64_t deadline = clock_() + closeDrainMs_;
+    while ((pending(kDteSide) || pending(kDceSide)) && clock_() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (const std::uint64_t now = room(); now > lastRoom) {
+            lastRoom = now;
+            deadline = clock_() + closeDrainMs_;
+        }
+    }
     if (link_) link_->setAppendsUnbounded(false);
 }
 

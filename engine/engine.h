@@ -71,7 +71,8 @@ public:
     // Status 0 opened, 1 failed, 2 engine not ready.
     std::int32_t OpenSession(const SessionConfig& config);
     // Closes the session: the receive threads stop reading, what they stored
-    // is still shown and relayed (up to closeDrainMs; not while the pump is
+    // is still shown and relayed (until the pump makes no progress for
+    // closeDrainMs; not while the pump is
     // held or a relay is held back), then nothing more is taken from the rings,
     // the chunk the pump holds is shown, the transmit queues get up to
     // closeDrainMs to drain
