@@ -73,6 +73,34 @@ Status writeAll(int fd, std::span<const std::uint8_t> bytes, const WriteAllPolic
     return status;
 }
 
+Status readAllAt(int fd, std::span<std::uint8_t> out, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = retryInterrupted([&] {
+            return ::pread(fd, out.data() + done, out.size() - done,
+                           static_cast<off_t>(offset) + static_cast<off_t>(done));
+        });
+        if (n < 0) return lastError("pread");
+        if (n == 0) return SysError{"pread", "", ENODATA};
+        done += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+Status writeAllAt(int fd, std::span<const std::uint8_t> bytes, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = retryInterrupted([&] {
+            return ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                            static_cast<off_t>(offset) + static_cast<off_t>(done));
+        });
+        if (n < 0) return lastError("pwrite");
+        if (n == 0) return SysError{"pwrite", "", ENOSPC};
+        done += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
 Result<int> poll(pollfd* fds, std::size_t count, int timeoutMs) {
     const int ready = retryInterrupted([&] { return ::poll(fds, static_cast<nfds_t>(count), timeoutMs); });
     if (ready < 0) return lastError("poll");

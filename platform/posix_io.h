@@ -1,6 +1,6 @@
 #pragma once
 // The one place where the rest of the code makes the plain I/O system calls:
-// read, write, writev, poll, ioctl, flock, tcflush, eventfd reads and writes.
+// read, write, writev, pread, pwrite, poll, ioctl, flock, tcflush, eventfd reads and writes.
 // Each call retries EINTR here and nowhere else (the *Once calls hand it
 // back, for a caller that a signal must break off), and hands errors back as
 // SysError values (errno is read right after the failing call, never left
@@ -51,6 +51,13 @@ struct WriteAllPolicy {
 // error's code tells why and `written` (when given) how much went out.
 Status writeAll(int fd, std::span<const std::uint8_t> bytes, const WriteAllPolicy& policy = {},
                 std::size_t* written = nullptr);
+
+// Reads exactly out.size() bytes at `offset` (pread); ENODATA when the file
+// ends first.
+Status readAllAt(int fd, std::span<std::uint8_t> out, std::int64_t offset);
+// Writes all of `bytes` at `offset` (pwrite), carrying on after partial
+// writes; ENOSPC when a write takes nothing.
+Status writeAllAt(int fd, std::span<const std::uint8_t> bytes, std::int64_t offset);
 
 // poll(); returns the number of ready fds (0 on time-out). After an EINTR
 // the wait starts again with the full time-out.

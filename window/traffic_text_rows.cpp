@@ -12,12 +12,12 @@ std::size_t TrafficTextStore::chunkOf(std::int64_t position) const {
 
 TrafficTextStore::BreakRef TrafficTextStore::breakAt(std::size_t chunk, std::size_t local,
                                                      std::int64_t base) const {
-    const Chunk& holder = chunks_[chunk];
+    const Chunk& holder = chunkAt(chunk);
     const std::size_t offset = holder.breaks[local];
     BreakRef ref{chunk, base + static_cast<std::int64_t>(offset), 1};
     if (holder.bytes[offset] == '\n') {
         const char before =
-            offset > 0 ? holder.bytes[offset - 1] : (chunk > 0 ? chunks_[chunk - 1].bytes.back() : '\0');
+            offset > 0 ? holder.bytes[offset - 1] : (chunk > 0 ? chunkAt(chunk - 1).bytes.back() : '\0');
         if (before == '\r') ref.length = 2;
     }
     return ref;
@@ -33,7 +33,7 @@ std::int64_t TrafficTextStore::breaksBefore(std::int64_t position) const {
     if (position <= 0) return 0;
     const std::size_t chunk = bytes_.find(position);
     const auto local = static_cast<std::uint64_t>(position - chunkStart(chunk));
-    const auto& breaks = chunks_[chunk].breaks;
+    const auto& breaks = chunkAt(chunk).breaks;
     const auto below =
         std::lower_bound(breaks.begin(), breaks.end(), local,
                          [](std::uint16_t offset, std::uint64_t value) { return offset < value; });
@@ -62,7 +62,7 @@ TextLine TrafficTextStore::lineAt(std::int64_t position) const {
 std::int64_t TrafficTextStore::wrapsUpTo(std::int64_t position) const {
     if (position < 0) return 0;
     const std::size_t chunk = chunkOf(position);
-    const std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
+    const std::vector<std::uint16_t>& wraps = chunkAt(chunk).wraps;
     const std::int64_t local = position - chunkStart(chunk);
     const auto above =
         std::upper_bound(wraps.begin(), wraps.end(), local,
@@ -72,7 +72,7 @@ std::int64_t TrafficTextStore::wrapsUpTo(std::int64_t position) const {
 
 std::int64_t TrafficTextStore::wrapByIndex(std::int64_t index) const {
     const std::size_t chunk = wraps_.find(index);
-    return chunkStart(chunk) + chunks_[chunk].wraps[static_cast<std::size_t>(index - wraps_.prefix(chunk))];
+    return chunkStart(chunk) + chunkAt(chunk).wraps[static_cast<std::size_t>(index - wraps_.prefix(chunk))];
 }
 
 // The end of the row that begins at `start` in `line`: the next wrap, or the
@@ -94,7 +94,7 @@ TextRow TrafficTextStore::row(std::int64_t index) const {
     const std::int64_t wanted = index - rows_.prefix(chunk) + 1;
     // The rows of a chunk begin after its breaks and at its wraps (and at 0 in
     // chunk 0): the smallest local offset with `wanted` row starts up to it.
-    const Chunk& holder = chunks_[chunk];
+    const Chunk& holder = chunkAt(chunk);
     auto startsUpTo = [&](std::int64_t local) {
         const auto breaks =
             std::upper_bound(holder.breaks.begin(), holder.breaks.end(), local - 1,

@@ -29,6 +29,12 @@ TrafficTextStore::TrafficTextStore(int wrapColumns, std::int64_t chunkBytes)
 }
 
 void TrafficTextStore::clear() {
+    // A snapshot that another thread still reads keeps the old file open.
+    spill_.reset();
+    firstResident_ = 0;
+    std::vector<SpillRecord>().swap(spilled_);
+    cache_.clear();
+    spillRetryAt_ = 0;
     std::vector<Chunk>(1).swap(chunks_);
     bytes_.assign({0});
     breaks_.assign({0});
@@ -47,7 +53,7 @@ void TrafficTextStore::setWrapColumns(int columns) {
 char TrafficTextStore::at(std::int64_t position) const {
     if (position < 0 || position >= size()) return '\0';
     const std::size_t chunk = chunkOf(position);
-    return chunks_[chunk].bytes[static_cast<std::size_t>(position - chunkStart(chunk))];
+    return chunkAt(chunk).bytes[static_cast<std::size_t>(position - chunkStart(chunk))];
 }
 
 std::string TrafficTextStore::read(std::int64_t position, std::int64_t count) const {
@@ -68,8 +74,10 @@ void TrafficTextStore::replace(std::int64_t position, std::int64_t removeCount, 
     if (removeCount == 0 && position == size()) {
         appendAtEnd(text);
     } else {
+        if (position < editableFrom()) return;  // spilled text stays as it is
         rewriteRange(position, removeCount, text);
     }
+    spillIfOverBudget();
 }
 
 // Records the breaks among bytes [from, end) of `chunk`; byteAfter is the byte
@@ -139,19 +147,17 @@ void TrafficTextStore::rewriteRange(std::int64_t position, std::int64_t removeCo
     std::size_t first = chunkOf(position);
     std::size_t last = removeCount > 0 ? chunkOf(end - 1) : first;
     std::int64_t firstStart = chunkStart(first);
-    std::int64_t lastEnd = chunkStart(last) + static_cast<std::int64_t>(chunks_[last].bytes.size());
+    std::int64_t lastEnd = chunkStart(last) + bytes_.value(last);
     std::int64_t newLength =
         (position - firstStart) + static_cast<std::int64_t>(text.size()) + (lastEnd - end);
     // A chunk that deletions left small is merged with a neighbour.
     if (newLength < chunkBytes_ / 4) {
-        auto sizeOf = [this](std::size_t chunk) {
-            return static_cast<std::int64_t>(chunks_[chunk].bytes.size());
-        };
+        auto sizeOf = [this](std::size_t chunk) { return bytes_.value(chunk); };
         if (last + 1 < chunks_.size() && newLength + sizeOf(last + 1) <= chunkBytes_) {
             ++last;
             lastEnd += sizeOf(last);
             newLength += sizeOf(last);
-        } else if (first > 0 && newLength + sizeOf(first - 1) <= chunkBytes_) {
+        } else if (first > firstResident_ && newLength + sizeOf(first - 1) <= chunkBytes_) {
             --first;
             firstStart -= sizeOf(first);
             newLength += sizeOf(first);
@@ -180,7 +186,7 @@ void TrafficTextStore::rewriteRange(std::int64_t position, std::int64_t removeCo
     }
     if (first > 0) {
         // The byte before the edit may be a "\r" that gained or lost its "\n".
-        Chunk& previous = chunks_[first - 1];
+        Chunk& previous = editableChunkAt(first - 1);
         if (previous.bytes.back() == '\r') {
             const int next = pieces.empty() ? byteAfter : byteValue(pieces.front().bytes.front());
             const auto lastOffset = static_cast<std::uint16_t>(previous.bytes.size() - 1);
@@ -233,7 +239,14 @@ void TrafficTextStore::placePieces(std::size_t first, std::size_t last, std::vec
     std::vector<std::int64_t> breaks(chunks_.size());
     std::vector<std::int64_t> wraps(chunks_.size());
     std::vector<std::int64_t> rows(chunks_.size());
-    for (std::size_t chunk = 0; chunk < chunks_.size(); ++chunk) {
+    // Spilled chunks lie before `first` and keep their totals.
+    for (std::size_t chunk = 0; chunk < firstResident_; ++chunk) {
+        bytes[chunk] = bytes_.value(chunk);
+        breaks[chunk] = breaks_.value(chunk);
+        wraps[chunk] = wraps_.value(chunk);
+        rows[chunk] = rows_.value(chunk);
+    }
+    for (std::size_t chunk = firstResident_; chunk < chunks_.size(); ++chunk) {
         bytes[chunk] = static_cast<std::int64_t>(chunks_[chunk].bytes.size());
         breaks[chunk] = static_cast<std::int64_t>(chunks_[chunk].breaks.size());
         wraps[chunk] = static_cast<std::int64_t>(chunks_[chunk].wraps.size());
@@ -246,7 +259,7 @@ void TrafficTextStore::placePieces(std::size_t first, std::size_t last, std::vec
 }
 
 void TrafficTextStore::refreshRowTotals(std::size_t chunk) {
-    wraps_.set(chunk, static_cast<std::int64_t>(chunks_[chunk].wraps.size()));
+    wraps_.set(chunk, static_cast<std::int64_t>(chunkAt(chunk).wraps.size()));
     rows_.set(chunk, rowsOf(chunk));
 }
 
@@ -256,6 +269,11 @@ std::size_t TrafficTextStore::memoryBytes() const {
         total += chunk.bytes.capacity() +
                  (chunk.breaks.capacity() + chunk.wraps.capacity()) * sizeof(std::uint16_t);
     }
+    for (const CacheSlot& slot : cache_) {
+        total += sizeof(slot) + slot.data.bytes.capacity() +
+                 (slot.data.breaks.capacity() + slot.data.wraps.capacity()) * sizeof(std::uint16_t);
+    }
+    total += spilled_.capacity() * sizeof(SpillRecord);
     return total + bytes_.memoryBytes() + breaks_.memoryBytes() + wraps_.memoryBytes() + rows_.memoryBytes();
 }
 

@@ -24,17 +24,33 @@
 // the whole text again. Storage is about one byte per byte held, plus 2 bytes
 // per line and per wrapped row.
 //
-// Not thread-safe: the traffic view uses it on the UI thread only.
+// Spilling: with setSpill(), the store keeps about residentBytes of the newest
+// text in memory and moves older chunks, oldest first, to a SpillFile (their
+// bytes, then their break and wrap offsets); in memory a spilled chunk keeps
+// only its totals and where it lies in the file. Queries read spilled chunks
+// back through a small cache of recently used ones. Spilled text cannot be
+// changed (edits before editableFrom() are ignored), except that a new width
+// lays it out again: its new wraps are written to the file's end. A file that
+// cannot be opened or written leaves the text in memory (spillProblem() says
+// why) and is tried again after another residentBytes of text.
+//
+// Not thread-safe: the traffic view uses it on the UI thread only. Other
+// threads read the text through a TextSnapshot.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "window/traffic_prefix_sums.h"
+#include "window/traffic_text_snapshot.h"
+#include "window/traffic_text_spill.h"
 
 namespace ostrel::window {
 
@@ -110,8 +126,22 @@ public:
     // whose length is a multiple of the width stands at the end of its last row.
     TextRow rowAt(std::int64_t position) const;
 
-    // Bytes of storage held (text, break offsets, totals).
+    // Bytes of storage held in memory (text, break offsets, totals, cache).
     std::size_t memoryBytes() const;
+
+    // --- Spilling to a file (see above) ---------------------------------------
+    using SpillOpener = std::function<platform::Result<std::shared_ptr<SpillFile>>()>;
+    // `open` is called when the text first grows beyond residentBytes (and
+    // again after clear()).
+    void setSpill(SpillOpener open, std::int64_t residentBytes);
+    // The operator's edits are taken from here on; the text before lies in the file.
+    std::int64_t editableFrom() const { return chunkStart(firstResident_); }
+    std::int64_t spilledBytes() const { return editableFrom(); }
+    // Why text stays in memory or could not be read back ("" when all went well).
+    const std::string& spillProblem() const { return spillProblem_; }
+    // The text as it stands, for another thread: spilled bytes by their place
+    // in the file (they never change), the rest copied.
+    TextSnapshot snapshot() const;
 
 private:
     struct Chunk {
@@ -142,10 +172,36 @@ private:
     std::int64_t rowEnd(std::int64_t start, const TextLine& line) const;
     TextRow rowStartingAt(std::int64_t index, std::int64_t start) const;
     std::int64_t rowsOf(std::size_t chunk) const {
-        return static_cast<std::int64_t>(chunks_[chunk].breaks.size() + chunks_[chunk].wraps.size()) +
-               (chunk == 0 ? 1 : 0);
+        const Chunk& held = chunkAt(chunk);
+        return static_cast<std::int64_t>(held.breaks.size() + held.wraps.size()) + (chunk == 0 ? 1 : 0);
     }
     void refreshRowTotals(std::size_t chunk);
+
+    // A chunk for reading (a spilled one from the cache) or for changing its
+    // break and wrap offsets (a spilled one is written back when evicted).
+    const Chunk& chunkAt(std::size_t chunk) const {
+        return chunk < firstResident_ ? spilledChunk(chunk) : chunks_[chunk];
+    }
+    Chunk& editableChunkAt(std::size_t chunk);
+    struct SpillRecord {
+        std::int64_t bytesAt = 0;  // where the chunk's bytes lie in the file
+        std::int64_t marksAt = 0;  // where its break offsets lie, its wrap offsets after them
+        std::uint32_t breakCount = 0;
+        std::uint32_t wrapCount = 0;
+    };
+    struct CacheSlot {
+        std::size_t chunk = 0;
+        Chunk data;
+        std::uint64_t lastUse = 0;
+        bool dirty = false;
+    };
+    CacheSlot& slotFor(std::size_t chunk) const;
+    const Chunk& spilledChunk(std::size_t chunk) const { return slotFor(chunk).data; }
+    void loadSlot(CacheSlot& slot, std::size_t chunk) const;
+    bool writeBack(CacheSlot& slot) const;
+    void spillIfOverBudget();
+    bool spillOldest();
+    std::int64_t residentStart() const { return chunkStart(firstResident_); }
 
     void appendAtEnd(std::string_view text);
     void rewriteRange(std::int64_t position, std::int64_t removeCount, std::string_view text);
@@ -168,6 +224,16 @@ private:
     PrefixSums wraps_;
     PrefixSums rows_;  // line starts (the first line counts in chunk 0) plus wraps
     WrapState tail_;   // of the last row of the text
+
+    SpillOpener openSpill_;
+    std::int64_t residentBudget_ = 0;  // 0: no spilling
+    std::shared_ptr<SpillFile> spill_;
+    std::size_t firstResident_ = 0;             // chunks before it are spilled
+    mutable std::vector<SpillRecord> spilled_;  // one per spilled chunk
+    mutable std::deque<CacheSlot> cache_;       // a deque: slots never move
+    mutable std::uint64_t useClock_ = 0;
+    mutable std::string spillProblem_;
+    std::int64_t spillRetryAt_ = 0;  // no new try to spill before the text has this size
 };
 
 template <class Visit>
@@ -178,7 +244,7 @@ void TrafficTextStore::visit(std::int64_t position, std::int64_t count, Visit&& 
     std::size_t chunk = chunkOf(position);
     std::int64_t offset = position - chunkStart(chunk);
     while (count > 0 && chunk < chunks_.size()) {
-        const std::string& bytes = chunks_[chunk].bytes;
+        const std::string& bytes = chunkAt(chunk).bytes;
         const std::int64_t piece =
             std::min<std::int64_t>(count, static_cast<std::int64_t>(bytes.size()) - offset);
         if (piece > 0) consume(bytes.data() + offset, static_cast<std::size_t>(piece));

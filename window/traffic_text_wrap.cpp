@@ -69,7 +69,7 @@ void TrafficTextStore::wrapAppended(std::int64_t from) {
     wrapBytes(from, size(), tail_, [this](std::int64_t wrap) {
         // Later than every wrap held, so it goes at the end of its chunk.
         const std::size_t chunk = chunkOf(wrap);
-        chunks_[chunk].wraps.push_back(static_cast<std::uint16_t>(wrap - chunkStart(chunk)));
+        editableChunkAt(chunk).wraps.push_back(static_cast<std::uint16_t>(wrap - chunkStart(chunk)));
         refreshRowTotals(chunk);
     });
 }
@@ -79,7 +79,7 @@ void TrafficTextStore::eraseWraps(std::int64_t from, std::int64_t to) {
     if (from >= to) return;
     for (std::size_t chunk = chunkOf(from), last = chunkOf(to); chunk <= last; ++chunk) {
         const std::int64_t base = chunkStart(chunk);
-        std::vector<std::uint16_t>& wraps = chunks_[chunk].wraps;
+        std::vector<std::uint16_t>& wraps = editableChunkAt(chunk).wraps;
         auto offsetBelow = [](std::uint16_t offset, std::int64_t value) { return offset < value; };
         wraps.erase(std::lower_bound(wraps.begin(), wraps.end(), from - base, offsetBelow),
                     std::lower_bound(wraps.begin(), wraps.end(), to - base, offsetBelow));
@@ -92,7 +92,7 @@ void TrafficTextStore::forWrapsIn(std::int64_t from, std::int64_t to, Visit&& vi
     if (from >= to) return;
     for (std::size_t chunk = chunkOf(from), last = chunkOf(to); chunk <= last; ++chunk) {
         const std::int64_t base = chunkStart(chunk);
-        for (const std::uint16_t offset : chunks_[chunk].wraps) {
+        for (const std::uint16_t offset : chunkAt(chunk).wraps) {
             const std::int64_t wrap = base + offset;
             if (wrap >= to) return;
             if (wrap >= from) visit(wrap);
@@ -107,11 +107,11 @@ void TrafficTextStore::insertWraps(std::span<const std::int64_t> wraps) {
     while (done < wraps.size()) {
         const std::size_t chunk = chunkOf(wraps[done]);
         const std::int64_t base = chunkStart(chunk);
-        const std::int64_t limit = base + static_cast<std::int64_t>(chunks_[chunk].bytes.size());
+        const std::int64_t limit = base + bytes_.value(chunk);
         std::vector<std::uint16_t> run;
         for (; done < wraps.size() && (wraps[done] < limit || chunk + 1 == chunks_.size()); ++done)
             run.push_back(static_cast<std::uint16_t>(wraps[done] - base));
-        std::vector<std::uint16_t>& held = chunks_[chunk].wraps;
+        std::vector<std::uint16_t>& held = editableChunkAt(chunk).wraps;
         held.insert(std::upper_bound(held.begin(), held.end(), run.front()), run.begin(), run.end());
     }
 }
