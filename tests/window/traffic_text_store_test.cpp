@@ -3,14 +3,14 @@
 
 #include "window/traffic_text_store.h"
 
-#include "traffic_text_model.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "traffic_text_model.h"
 
 namespace ostrel::window {
 namespace {
