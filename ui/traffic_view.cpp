@@ -3,6 +3,7 @@
 
 #include "ui/traffic_view.h"
 
+#include <QAction>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPaintEvent>
@@ -10,7 +11,9 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
+#include "ui/traffic_find_bar.h"
 #include "window/traffic_scroll_scale.h"
 
 namespace ostrel::ui {
@@ -22,6 +25,7 @@ constexpr int kMargin = 2;  // pixels around the text; the caret fits in the rig
 constexpr qint64 kRewrapAtOnceBytes = 16 * 1024 * 1024;
 constexpr int kRewrapPauseMs = 200;
 const QColor kTextColour(0, 150, 0);
+const QColor kMatchColour(255, 230, 120);  // matches of the Find bar's text in view
 
 bool isControl(unsigned char byte) {
     return byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0);
@@ -51,6 +55,28 @@ TrafficView::TrafficView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_KeyCompression);
     updateMetrics();
+
+    store_.setSpill(
+        [] {
+            return window::SpillFile::open(
+                window::SpillFile::defaultFolder(std::getenv("XDG_CACHE_HOME"), std::getenv("HOME")));
+        },
+        kResidentBytes);
+    // Find works from anywhere in the window, not only with the focus here.
+    struct Shortcut {
+        QKeySequence::StandardKey key;
+        std::function<void()> run;
+    };
+    const Shortcut shortcuts[] = {{QKeySequence::Find, [this] { showFindBar(); }},
+                                  {QKeySequence::FindNext, [this] { findNext(false); }},
+                                  {QKeySequence::FindPrevious, [this] { findNext(true); }}};
+    for (const Shortcut& shortcut : shortcuts) {
+        auto* action = new QAction(this);
+        action->setShortcuts(shortcut.key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, shortcut.run);
+        addAction(action);
+    }
 }
 
 TrafficView::~TrafficView() = default;
@@ -186,6 +212,7 @@ void TrafficView::scrollContentsBy(int, int) {
 
 void TrafficView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    placeFindBar();
     // A new width lays the whole text out again (a few ms per MiB): for a
     // large text once the resizing pauses, not at every step of a drag. Until
     // then the rows keep their old width.
@@ -257,9 +284,12 @@ void TrafficView::paintEvent(QPaintEvent* event) {
     const int lastOnScreen = std::max(0, (area.bottom() - kMargin) / rowHeight_);
     if (topRow_ + firstOnScreen < store_.rowCount()) {
         window::TextRow row = store_.row(topRow_ + firstOnScreen);
+        const qint64 lastShown =
+            store_.row(std::min<qint64>(topRow_ + lastOnScreen, store_.rowCount() - 1)).line.next;
+        const Spans matches = matchesBetween(row.start, lastShown);
         std::string buffer;
         for (int onScreen = firstOnScreen; onScreen <= lastOnScreen; ++onScreen) {
-            paintRow(painter, row, kMargin + onScreen * rowHeight_, buffer);
+            paintRow(painter, row, kMargin + onScreen * rowHeight_, buffer, matches);
             if (row.index + 1 >= store_.rowCount()) break;
             row = store_.nextRow(row);
         }
@@ -273,7 +303,8 @@ void TrafficView::paintEvent(QPaintEvent* event) {
 
 // One row: the selection's background, the text in the text colour, the
 // selected part again in the highlight colour, and boxes for control bytes.
-void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y, std::string& buffer) const {
+void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y, std::string& buffer,
+                           const Spans& matches) const {
     buffer.clear();  // the caller's buffer keeps its storage from row to row
     store_.visit(row.start, row.end - row.start,
                  [&buffer](const char* data, std::size_t length) { buffer.append(data, length); });
@@ -288,6 +319,15 @@ void TrafficView::paintRow(QPainter& painter, const window::TextRow& row, int y,
             // A soft hyphen would be drawn with no width: show it as a hyphen.
             shown.append(isControl(byte) ? QChar(u' ') : byte == 0xAD ? QChar(u'-') : QChar(byte));
         }
+    }
+
+    for (const auto& [matchStart, matchEnd] : matches) {
+        if (matchEnd <= row.start || matchStart >= row.end) continue;
+        const qint64 fromCell = store_.cellOf(row, std::max<qint64>(matchStart, row.start));
+        const qint64 toCell = store_.cellOf(row, std::min<qint64>(matchEnd, row.end));
+        painter.fillRect(
+            QRectF(xForColumn(fromCell), y, static_cast<qreal>(toCell - fromCell) * charWidth_, rowHeight_),
+            kMatchColour);
     }
 
     const qint64 selectionStart = std::min(anchor_, caret_);

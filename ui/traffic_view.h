@@ -19,11 +19,19 @@
 //   logical line. Enter and Escape stay in the widget; Tab moves the focus.
 // - Copy and cut put the text with LF line ends on the clipboard; a selection
 //   made with mouse or keyboard is also offered as the X primary selection.
-// - The context menu offers Copy, Select All and Clear Window; clearing asks
-//   first (the question can be replaced, for tests).
+// - The context menu offers Copy, Select All, Find, Save Text As and Clear
+//   Window; clearing asks first (the question can be replaced, for tests).
+// - Copy takes at most 256 MiB of a selection and says so beyond that.
+// - Find (Ctrl+F, F3, Shift+F3) runs on a thread of its own over a snapshot
+//   of the text, can be stopped, selects the match it finds and highlights
+//   the other matches in view. Save Text As streams the whole text with LF
+//   line ends to a new file, on a thread of its own, with a progress dialog.
 //
 // The text lives in a window::TrafficTextStore: an append costs the same at 1 GiB as
-// at 1 MiB, and only the visible rows are painted. Repaints are scheduled
+// at 1 MiB, and only the visible rows are painted. Beyond 64 MiB the older
+// text goes to an unlinked file in the user's cache folder and is read back
+// as it is shown, found, copied or saved; only the text still in memory can
+// be changed (a key that would change older text beeps). Repaints are scheduled
 // with update(), so a burst of appends costs one paint. The scroll bar counts
 // rows up to 2^30 and is scaled beyond (window::ScrollScale).
 //
@@ -39,12 +47,18 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "ui/traffic_find_bar.h"
 #include "window/traffic_text_store.h"
 
 class QPainter;
+class QProgressDialog;
 
 namespace ostrel::ui {
+
 
 class TrafficView : public QAbstractScrollArea {
     Q_OBJECT
@@ -82,6 +96,32 @@ public:
     void setClearQuestion(ClearQuestion question) { clearQuestion_ = std::move(question); }
     // The context menu's actions, as shown at the last right-click.
     QMenu* contextMenu() const { return contextMenu_.data(); }
+
+    // --- Memory, Find, Save Text As ----------------------------------------
+    static constexpr qint64 kResidentBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kCopyLimitBytes = 256 * 1024 * 1024;
+    // Where older text goes and how much stays in memory (tests use a scratch
+    // folder and a few KiB); the default is the user's cache folder, 64 MiB.
+    void setSpill(window::TrafficTextStore::SpillOpener open, qint64 residentBytes);
+    void setCopyLimit(qint64 bytes) { copyLimit_ = bytes; }
+    // Opens the Find bar (Ctrl+F), with the selection as the text to find
+    // when it is short and on one line.
+    void showFindBar();
+    TrafficFindBar* findBar() const { return findBar_.data(); }
+    // Finds the next (or previous) match of the Find bar's text; the answer
+    // comes on the GUI thread later. isFinding() while it runs.
+    void findNext(bool backward);
+    bool isFinding() const { return findRunning_; }
+    void stopFinding();
+    // Save Text As: asks for a file name (replaceable, for tests), then
+    // writes the text on a thread of its own; isSaving() while it runs.
+    using SaveFileQuestion = std::function<QString(QWidget* parent)>;
+    void setSaveFileQuestion(SaveFileQuestion question) { saveFileQuestion_ = std::move(question); }
+    void saveTextAs();
+    bool isSaving() const { return saveRunning_; }
+    // Messages to the operator (a non-modal box by default; tests catch them).
+    using Notice = std::function<void(QWidget* parent, const QString& title, const QString& text)>;
+    void setNotice(Notice notice) { notice_ = std::move(notice); }
 
     // --- Geometry (viewport coordinates) ------------------------------------
     int columns() const { return store_.wrapColumns(); }
@@ -127,7 +167,10 @@ private:
     void syncScrollBar();
     void ensureCaretVisible();
     bool isCaretVisible() const;
-    void paintRow(QPainter& painter, const window::TextRow& row, int y, std::string& buffer) const;
+    using Spans = std::vector<std::pair<qint64, qint64>>;
+    void paintRow(QPainter& painter, const window::TextRow& row, int y, std::string& buffer,
+                  const Spans& matches) const;
+    Spans matchesBetween(qint64 from, qint64 to) const;
     qreal xForColumn(qint64 column) const;
 
     // Editing (traffic_view_editing.cpp), keys (traffic_view_keys.cpp), mouse
@@ -149,9 +192,17 @@ private:
     void selectWordAt(qint64 position);
     void dragTo(QPoint viewportPoint);
     void restartBlink();
-    QString selectedTextWithLf() const;
+    QString selectedTextWithLf(qint64 limit) const;
     void offerPrimarySelection() const;
     void askAndClear();
+    // Find and Save Text As (traffic_view_find.cpp).
+    void startFind(bool backward, int retries);
+    void finishFind(std::uint64_t generation, qint64 match, bool wrapped, bool stopped, const QString& error,
+                    bool backward, int retries);
+    void finishSave(const QString& path, bool complete, bool stopped, const QString& error);
+    void tell(const QString& title, const QString& text) const;
+    void placeFindBar();
+    bool refusesEditAt(qint64 from);
 
     window::TrafficTextStore store_;
     qint64 caret_ = 0;
@@ -171,6 +222,17 @@ private:
     QBasicTimer rewrapTimer_;
     ClearQuestion clearQuestion_;
     QPointer<QMenu> contextMenu_;
+    qint64 copyLimit_ = kCopyLimitBytes;
+    QPointer<TrafficFindBar> findBar_;
+    std::uint64_t findGeneration_ = 0;
+    bool findRunning_ = false;
+    bool saveRunning_ = false;
+    SaveFileQuestion saveFileQuestion_;
+    Notice notice_;
+    QPointer<QProgressDialog> saveProgress_;
+    // Last: the workers stop and are joined before anything they report to goes.
+    std::jthread findWorker_;
+    std::jthread saveWorker_;
 };
 
 }  // namespace ostrel::ui

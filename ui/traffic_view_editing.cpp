@@ -46,6 +46,7 @@ void TrafficView::replaceSelection(std::string_view latin1, Reveal reveal) {
     const qint64 from = std::min(anchor_, caret_);
     const qint64 to = std::max(anchor_, caret_);
     if (from == to && latin1.empty()) return;
+    if (refusesEditAt(from)) return;
     const bool caretAtEnd = from == to && caret_ == store_.size();
     const bool following = caretAtEnd && isShowingEnd();
     const bool caretWasVisible = reveal == Reveal::Caret || (!caretAtEnd && isCaretVisible());
@@ -67,9 +68,9 @@ void TrafficView::replaceSelection(std::string_view latin1, Reveal reveal) {
 
 // The selection with each line break ("\r\n", a lone "\r" or "\n") as "\n",
 // as other Linux programs expect to paste it.
-QString TrafficView::selectedTextWithLf() const {
+QString TrafficView::selectedTextWithLf(qint64 limit) const {
     const qint64 from = std::min(anchor_, caret_);
-    const qint64 count = std::max(anchor_, caret_) - from;
+    const qint64 count = std::min(std::max(anchor_, caret_) - from, limit);
     // One pass over the store into a text of the final size at most: a
     // replace() on a huge text with millions of breaks takes minutes.
     QString text(static_cast<qsizetype>(count), Qt::Uninitialized);
@@ -96,7 +97,16 @@ QString TrafficView::selectedTextWithLf() const {
 }
 
 void TrafficView::copy() const {
-    if (hasSelection()) QGuiApplication::clipboard()->setText(selectedTextWithLf());
+    if (!hasSelection()) return;
+    const qint64 selected = std::max(anchor_, caret_) - std::min(anchor_, caret_);
+    QGuiApplication::clipboard()->setText(selectedTextWithLf(copyLimit_));
+    if (selected > copyLimit_) {
+        tell(QStringLiteral("Copy"),
+             QStringLiteral("The selection holds %1 MiB; Copy took its first %2 MiB.\n"
+                            "Save Text As (in the traffic window's menu) writes all of the text to a file.")
+                 .arg(selected / (1024 * 1024))
+                 .arg(copyLimit_ / (1024 * 1024)));
+    }
 }
 
 void TrafficView::offerPrimarySelection() const {
@@ -105,7 +115,7 @@ void TrafficView::offerPrimarySelection() const {
     // A select-all of a huge log is not copied for a middle click that may
     // never come; Copy still takes it.
     if (std::max(anchor_, caret_) - std::min(anchor_, caret_) > kPrimarySelectionLimit) return;
-    clipboard->setText(selectedTextWithLf(), QClipboard::Selection);
+    clipboard->setText(selectedTextWithLf(kPrimarySelectionLimit), QClipboard::Selection);
 }
 
 void TrafficView::clearWindow() {
@@ -142,6 +152,11 @@ void TrafficView::contextMenuEvent(QContextMenuEvent* event) {
     selectAllAction->setShortcut(QKeySequence::SelectAll);
     selectAllAction->setEnabled(store_.size() > 0);
     menu->addSeparator();
+    QAction* findAction = menu->addAction(QStringLiteral("&Find..."), this, [this] { showFindBar(); });
+    findAction->setShortcut(QKeySequence::Find);
+    QAction* saveAction = menu->addAction(QStringLiteral("Save Text &As..."), this, [this] { saveTextAs(); });
+    saveAction->setEnabled(store_.size() > 0 && !saveRunning_);
+    menu->addSeparator();
     QAction* clearAction =
         menu->addAction(QStringLiteral("C&lear Window..."), this, [this] { askAndClear(); });
     clearAction->setEnabled(store_.size() > 0);
@@ -151,7 +166,7 @@ void TrafficView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TrafficView::cut() {
-    if (!hasSelection()) return;
+    if (!hasSelection() || refusesEditAt(std::min(anchor_, caret_))) return;
     copy();
     replaceSelection({}, Reveal::Caret);
 }

@@ -206,7 +206,7 @@ QMap<QString, QAction*> menuActions(TrafficView& view, QPoint at) {
 TEST_F(TrafficViewTest, TheContextMenuCopiesWithLfSelectsAllAndClearsOnlyWhenTheOperatorSaysYes) {
     view.appendText("first\r\nsecond\rthird\nfourth");
     QMap<QString, QAction*> actions = menuActions(view, QPoint(10, 10));
-    ASSERT_EQ(actions.keys(), (QStringList{"Clear Window...", "Copy", "Select All"}));
+    ASSERT_EQ(actions.keys(), (QStringList{"Clear Window...", "Copy", "Find...", "Save Text As...", "Select All"}));
     EXPECT_TRUE(view.contextMenu()->isVisible());
     EXPECT_FALSE(actions["Copy"]->isEnabled());  // nothing selected yet
     actions["Select All"]->trigger();
