@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <random>
 
 #include "platform/posix_io.h"
@@ -78,19 +79,78 @@ Result<std::shared_ptr<SpillFile>> SpillFile::open(const std::string& folder) {
     return std::make_shared<SpillFile>(std::move(file));
 }
 
-platform::Status SpillFile::appendBytes(std::span<const char> bytes, std::int64_t& offset) {
-    offset = size_;
-    const platform::Status written = platform::io::writeAllAt(
-        fd_.get(), {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, size_);
-    if (!written) {
-        // Whatever part went out is overwritten by the next append.
-        return written;
+SpillFile::SpillFile(platform::UniqueFd fd)
+    : fd_(std::move(fd)), writer_([this](std::stop_token stop) { writeLoop(std::move(stop)); }) {}
+
+SpillFile::~SpillFile() {
+    {
+        std::lock_guard lock(mutex_);
+        writer_.request_stop();
     }
-    size_ += static_cast<std::int64_t>(bytes.size());
+    changed_.notify_all();
+}
+
+platform::Status SpillFile::appendBytes(std::span<const char> bytes, std::int64_t& offset) {
+    std::unique_lock lock(mutex_);
+    // A disk slower than the traffic: wait for the writer rather than hold ever more.
+    changed_.wait(lock, [&] { return writeError_ || pendingBytes_ < kMaxPendingBytes; });
+    if (writeError_) return *writeError_;
+    offset = end_;
+    pending_.push_back({end_, std::string(bytes.data(), bytes.size())});
+    pendingBytes_ += static_cast<std::int64_t>(bytes.size());
+    end_ += static_cast<std::int64_t>(bytes.size());
+    lock.unlock();
+    changed_.notify_all();
     return {};
 }
 
+void SpillFile::writeLoop(std::stop_token stop) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stop.stop_requested() || (!pending_.empty() && !writeError_); });
+        if (stop.stop_requested()) return;
+        // The front stays in pending_ while it is written, so readers still find it.
+        const Pending& front = pending_.front();
+        const std::int64_t at = front.offset;
+        const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(front.bytes.data()),
+                                                  front.bytes.size());
+        lock.unlock();
+        const platform::Status written = platform::io::writeAllAt(fd_.get(), bytes, at);
+        lock.lock();
+        pendingBytes_ -= static_cast<std::int64_t>(bytes.size());
+        if (written) {
+            pending_.pop_front();
+        } else {
+            // Kept in memory, with everything after it: nothing appended is lost.
+            writeError_ = written.error();
+            for (Pending& left : pending_) unwritten_.push_back(std::move(left));
+            pending_.clear();
+            pendingBytes_ = 0;
+        }
+        changed_.notify_all();
+    }
+}
+
+void SpillFile::flush() const {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return pending_.empty(); });
+}
+
 platform::Status SpillFile::readAt(std::int64_t offset, std::span<char> out) const {
+    {
+        // Bytes still waiting (or never written) are served from memory.
+        std::lock_guard lock(mutex_);
+        for (const auto* held : {&pending_, &unwritten_}) {
+            for (const Pending& piece : *held) {
+                const auto length = static_cast<std::int64_t>(piece.bytes.size());
+                if (offset >= piece.offset &&
+                    offset + static_cast<std::int64_t>(out.size()) <= piece.offset + length) {
+                    std::memcpy(out.data(), piece.bytes.data() + (offset - piece.offset), out.size());
+                    return {};
+                }
+            }
+        }
+    }
     return platform::io::readAllAt(fd_.get(), {reinterpret_cast<std::uint8_t*>(out.data()), out.size()},
                                    offset);
 }

@@ -137,6 +137,10 @@ public:
     // The operator's edits are taken from here on; the text before lies in the file.
     std::int64_t editableFrom() const { return chunkStart(firstResident_); }
     std::int64_t spilledBytes() const { return editableFrom(); }
+    // Waits until the spilled text is written to the file (or its writing failed).
+    void flushSpill() const {
+        if (spill_) spill_->flush();
+    }
     // Why text stays in memory or could not be read back ("" when all went well).
     const std::string& spillProblem() const { return spillProblem_; }
     // The text as it stands, for another thread: spilled bytes by their place

@@ -207,16 +207,27 @@ TEST(TrafficTextSpill, AFullFileKeepsTheRestInMemoryAndLosesNothing) {
     store.setSpill(opener(scratch.cache()), 8192);
     std::mt19937 random(3);
     const std::string text = hexLines(200000, random);
-    for (std::size_t at = 0; at < text.size(); at += 777)
-        store.append(std::string_view(text).substr(at, 777));
+    auto appendPieces = [&](std::size_t from, std::size_t to) {
+        for (std::size_t at = from; at < to; at += 777)
+            store.append(std::string_view(text).substr(at, std::min<std::size_t>(777, to - at)));
+    };
+    // More than the limit is handed to the file's writer, which then fails.
+    appendPieces(0, 100000);
+    store.flushSpill();
+    const std::int64_t handedOver = store.spilledBytes();
+    EXPECT_GT(handedOver, 20000);
+    appendPieces(100000, text.size());
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_GT(store.spilledBytes(), 8000);
-    EXPECT_LT(store.spilledBytes(), 20000);
+    // Spilling stopped at the failure: the rest stays in memory.
+    EXPECT_EQ(store.spilledBytes(), handedOver);
     EXPECT_NE(store.spillProblem().find("keeps its text in memory"), std::string::npos)
         << store.spillProblem();
+    // What the file did not take is read back from memory.
     EXPECT_EQ(store.text(), text);
     EXPECT_EQ(snapshotText(store.snapshot(), 5000), text);
+    store.setWrapColumns(33);
+    EXPECT_EQ(store.text(), text);
     // Typing still works in the memory part.
     store.replace(store.size() - 2, 0, "note");
     EXPECT_EQ(store.read(store.size() - 6, 6), "note\r\n");
