@@ -24,6 +24,7 @@ constexpr int kMargin = 2;  // pixels around the text; the caret fits in the rig
 // Above this much text a resize re-wraps once the resizing pauses for kRewrapPauseMs.
 constexpr qint64 kRewrapAtOnceBytes = 16 * 1024 * 1024;
 constexpr int kRewrapPauseMs = 200;
+constexpr qint64 kLayoutSliceBytes = 8 * 1024 * 1024;  // about 20-30 ms of layout
 const QColor kTextColour(0, 150, 0);
 const QColor kMatchColour(255, 230, 120);  // matches of the Find bar's text in view
 
@@ -158,7 +159,16 @@ void TrafficView::updateLayout() {
     const bool wasShowingEnd = isShowingEnd();
     const qint64 topOffset = store_.row(topRow_).start;
     visibleRows_ = std::max(1, (viewport()->height() - kMargin) / rowHeight_);
-    store_.setWrapColumns(columnsForViewport());
+    if (store_.size() > kRewrapAtOnceBytes) {
+        // What is shown and the last line now, the rest a slice per turn of
+        // the event loop: the window stays live however large the text.
+        const qint64 shownEnd = store_.row(topRow_ + visibleRows_).end;
+        store_.beginWrapColumns(columnsForViewport(), topOffset, shownEnd + 4 * store_.wrapColumns());
+        if (store_.layoutPending()) layoutTimer_.start(0, this);
+    } else {
+        store_.setWrapColumns(columnsForViewport());
+        layoutTimer_.stop();
+    }
     if (wasShowingEnd) {
         topRow_ = maxTopRow();
     } else {
@@ -226,6 +236,16 @@ void TrafficView::resizeEvent(QResizeEvent* event) {
         return;
     }
     updateLayout();
+}
+
+// One slice of a layout for a new width, keeping the view on the same text.
+void TrafficView::continueLayout() {
+    const bool wasShowingEnd = isShowingEnd();
+    const qint64 topOffset = store_.row(topRow_).start;
+    if (!store_.continueLayout(kLayoutSliceBytes)) layoutTimer_.stop();
+    topRow_ = wasShowingEnd ? maxTopRow() : std::min<qint64>(store_.rowAt(topOffset).index, maxTopRow());
+    syncScrollBar();
+    viewport()->update();
 }
 
 void TrafficView::changeEvent(QEvent* event) {

@@ -59,7 +59,6 @@ class QProgressDialog;
 
 namespace ostrel::ui {
 
-
 class TrafficView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -141,6 +140,8 @@ public:
     // Scrolls so that `row` is the first visible row (clamped).
     void scrollToRow(qint64 row);
     bool isShowingEnd() const { return topRow_ >= maxTopRow(); }
+    // True while rows of an older width remain after a resize of a large text.
+    bool isLayingOut() const { return store_.layoutPending(); }
 
 protected:
     bool event(QEvent* event) override;
@@ -162,6 +163,7 @@ private:
     // Layout and scrolling (traffic_view.cpp).
     void updateMetrics();
     void updateLayout();
+    void continueLayout();
     int columnsForViewport() const;
     qint64 maxTopRow() const;
     void syncScrollBar();
@@ -220,6 +222,7 @@ private:
     QBasicTimer blinkTimer_;
     QBasicTimer dragScrollTimer_;
     QBasicTimer rewrapTimer_;
+    QBasicTimer layoutTimer_;  // a layout for a new width, slice by slice
     ClearQuestion clearQuestion_;
     QPointer<QMenu> contextMenu_;
     qint64 copyLimit_ = kCopyLimitBytes;

@@ -111,6 +111,8 @@ void TrafficView::timerEvent(QTimerEvent* event) {
     } else if (event->timerId() == rewrapTimer_.timerId()) {
         rewrapTimer_.stop();
         updateLayout();
+    } else if (event->timerId() == layoutTimer_.timerId()) {
+        continueLayout();
     } else {
         QAbstractScrollArea::timerEvent(event);
     }

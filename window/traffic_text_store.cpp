@@ -41,12 +41,14 @@ void TrafficTextStore::clear() {
     wraps_.assign({0});
     rows_.assign({1});
     tail_ = {};
+    relayFrom_ = relayTo_ = 0;
 }
 
 void TrafficTextStore::setWrapColumns(int columns) {
     columns = std::max(1, columns);
     if (columns == columns_) return;
     columns_ = columns;
+    relayFrom_ = relayTo_ = 0;
     layOut(0, size(), size());
 }
 
@@ -75,6 +77,14 @@ void TrafficTextStore::replace(std::int64_t position, std::int64_t removeCount, 
         appendAtEnd(text);
     } else {
         if (position < editableFrom()) return;  // spilled text stays as it is
+        // A layout still pending moves with the text after the edit.
+        const auto shift = [&](std::int64_t& mark) {
+            if (mark > position) {
+                mark = std::max(position, mark - removeCount) + static_cast<std::int64_t>(text.size());
+            }
+        };
+        shift(relayFrom_);
+        shift(relayTo_);
         rewriteRange(position, removeCount, text);
     }
     spillIfOverBudget();

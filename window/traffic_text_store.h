@@ -89,6 +89,14 @@ public:
     int wrapColumns() const { return columns_; }
     // Lays out the whole text again when the width changes: O(size).
     void setWrapColumns(int columns);
+    // The same a piece at a time, for a text too large to lay out at once:
+    // the lines that hold [nearFrom, nearTo) (what is shown) and the last line
+    // are laid out now, the rest by continueLayout() calls, from the start.
+    // Until then those rows keep their old width; every query stays valid.
+    void beginWrapColumns(int columns, std::int64_t nearFrom, std::int64_t nearTo);
+    // Lays out about `bytes` more (whole lines); false once nothing is left.
+    bool continueLayout(std::int64_t bytes);
+    bool layoutPending() const { return relayFrom_ < relayTo_; }
     // Cells a TAB takes when it stands at `column` of a row.
     int tabCells(std::int64_t column) const {
         return static_cast<int>(
@@ -228,6 +236,9 @@ private:
     PrefixSums wraps_;
     PrefixSums rows_;  // line starts (the first line counts in chunk 0) plus wraps
     WrapState tail_;   // of the last row of the text
+    // [relayFrom_, relayTo_): lines that may still have rows of an older width.
+    std::int64_t relayFrom_ = 0;
+    std::int64_t relayTo_ = 0;
 
     SpillOpener openSpill_;
     std::int64_t residentBudget_ = 0;  // 0: no spilling

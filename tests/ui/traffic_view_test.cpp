@@ -206,7 +206,8 @@ QMap<QString, QAction*> menuActions(TrafficView& view, QPoint at) {
 TEST_F(TrafficViewTest, TheContextMenuCopiesWithLfSelectsAllAndClearsOnlyWhenTheOperatorSaysYes) {
     view.appendText("first\r\nsecond\rthird\nfourth");
     QMap<QString, QAction*> actions = menuActions(view, QPoint(10, 10));
-    ASSERT_EQ(actions.keys(), (QStringList{"Clear Window...", "Copy", "Find...", "Save Text As...", "Select All"}));
+    ASSERT_EQ(actions.keys(),
+              (QStringList{"Clear Window...", "Copy", "Find...", "Save Text As...", "Select All"}));
     EXPECT_TRUE(view.contextMenu()->isVisible());
     EXPECT_FALSE(actions["Copy"]->isEnabled());  // nothing selected yet
     actions["Select All"]->trigger();
@@ -300,7 +301,7 @@ TEST_F(TrafficViewTest, LongLinesWrapAtTheWidth) {
     EXPECT_EQ(view.caretPosition(), 17);
 }
 
-TEST_F(TrafficViewTest, ALargeTextIsReWrappedOnceTheResizingPauses) {
+TEST_F(TrafficViewTest, ALargeTextIsReWrappedOnceTheResizingPausesASliceAtATime) {
     const std::string line = "0x41 0x42 0x43 0x44 0x45 0x46 0x47 0x48 0x49 0x4A 0x4B 0x4C 0x4D 0x4E 0x4F\r\n";
     std::string batch;
     while (batch.size() < 1024 * 1024) batch += line;
@@ -315,6 +316,16 @@ TEST_F(TrafficViewTest, ALargeTextIsReWrappedOnceTheResizingPauses) {
     EXPECT_EQ(view.rowCount(), rowsAt100);
     EXPECT_TRUE(view.isShowingEnd());
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.columns() == 40; }, 20000));
+    // The rows are laid out again a slice per turn of the event loop, the view on the end all along.
+    EXPECT_TRUE(view.isLayingOut());
+    int slices = 0;
+    while (view.isLayingOut()) {
+        QCoreApplication::processEvents();
+        ++slices;
+        ASSERT_TRUE(view.isShowingEnd());
+        ASSERT_LT(slices, 100000);
+    }
+    EXPECT_GE(slices, 2);
     // 74 characters: one row at 100, two at 40 (and the empty last line one row)
     EXPECT_EQ(view.rowCount(), 2 * rowsAt100 - 1);
     EXPECT_TRUE(view.isShowingEnd());

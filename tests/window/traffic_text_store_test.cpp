@@ -175,5 +175,46 @@ TEST(TrafficTextStore, EmptyLinesStayWithinThreeBytesPerCharacter) {
     EXPECT_EQ(store.rowCount(), 1);
 }
 
+// A new width laid out a piece at a time, with appends and edits between the
+// pieces: when it is done, every row is as in the model.
+TEST(TrafficTextStore, ALayoutInPiecesEndsLikeTheModelWhateverHappensBetween) {
+    std::mt19937 random(808);
+    const std::string alphabet = "ab\r\n\r\nxyz  \t";
+    for (int round = 0; round < 60; ++round) {
+        Model model;
+        model.columns = 1 + static_cast<int>(random() % 12);
+        TrafficTextStore store(model.columns, 1 + static_cast<int>(random() % 9));
+        for (int i = 0; i < 20; ++i) {
+            std::string text(random() % 12, ' ');
+            for (char& c : text) c = alphabet[random() % alphabet.size()];
+            store.append(text);
+            model.text += text;
+        }
+        const auto size = static_cast<std::int64_t>(model.text.size());
+        model.columns = 1 + static_cast<int>(random() % 12);
+        const std::int64_t near = static_cast<std::int64_t>(random() % (size + 1));
+        store.beginWrapColumns(model.columns, near, near + static_cast<std::int64_t>(random() % 10));
+        int steps = 0;
+        while (store.layoutPending()) {
+            std::string text(random() % 5, ' ');
+            for (char& c : text) c = alphabet[random() % alphabet.size()];
+            const auto now = static_cast<std::int64_t>(model.text.size());
+            if (random() % 2) {
+                store.append(text);
+                model.text += text;
+            } else {
+                const std::int64_t position = static_cast<std::int64_t>(random() % (now + 1));
+                const std::int64_t count = std::min<std::int64_t>(random() % 4, now - position);
+                store.replace(position, count, text);
+                model.text.replace(static_cast<std::size_t>(position), static_cast<std::size_t>(count), text);
+            }
+            store.continueLayout(1 + static_cast<std::int64_t>(random() % 8));
+            ASSERT_LT(++steps, 1000);
+        }
+        expectMatches(store, model, "round " + std::to_string(round));
+        if (::testing::Test::HasFailure()) return;
+    }
+}
+
 }  // namespace
 }  // namespace ostrel::window
