@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "ui/traffic_view.h"
+#include "window/line_ends.h"
 
 namespace ostrel::ui {
 
@@ -75,23 +76,13 @@ QString TrafficView::selectedTextWithLf(qint64 limit) const {
     // replace() on a huge text with millions of breaks takes minutes.
     QString text(static_cast<qsizetype>(count), Qt::Uninitialized);
     QChar* out = text.data();
-    bool afterCarriageReturn = false;
-    store_.visit(from, count, [&](const char* data, std::size_t length) {
-        for (std::size_t i = 0; i < length; ++i) {
-            const char byte = data[i];
-            if (afterCarriageReturn) {
-                *out++ = QLatin1Char('\n');
-                afterCarriageReturn = false;
-                if (byte == '\n') continue;
-            }
-            if (byte == '\r') {
-                afterCarriageReturn = true;
-                continue;
-            }
-            *out++ = QLatin1Char(byte);
-        }
-    });
-    if (afterCarriageReturn) *out++ = QLatin1Char('\n');
+    window::LfLineEnds lineEnds;
+    auto put = [&out](const char* data, std::size_t length) {
+        for (std::size_t i = 0; i < length; ++i) *out++ = QLatin1Char(data[i]);
+    };
+    store_.visit(from, count,
+                 [&](const char* data, std::size_t length) { lineEnds.feed(data, length, put); });
+    lineEnds.finish(put);
     text.truncate(out - text.constData());
     return text;
 }

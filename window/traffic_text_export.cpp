@@ -43,7 +43,7 @@ SaveOutcome saveTextAs(const TextSnapshot& text, const std::string& path, std::s
     LfLineEnds lineEnds;
     std::string out;
     out.reserve(static_cast<std::size_t>(kBlockBytes));
-    auto put = [&out](char byte) { out.push_back(byte); };
+    auto put = [&out](const char* data, std::size_t length) { out.append(data, length); };
     auto flush = [&]() {
         const platform::Status written =
             platform::io::writeAll(fd, {reinterpret_cast<const std::uint8_t*>(out.data()), out.size()});

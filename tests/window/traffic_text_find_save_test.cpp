@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "window/line_ends.h"
 #include "window/traffic_text_export.h"
 #include "window/traffic_text_search.h"
 #include "window/traffic_text_store.h"
@@ -124,6 +125,24 @@ std::string fileText(const std::string& path) {
     std::ostringstream all;
     all << in.rdbuf();
     return all.str();
+}
+
+// Every way of cutting a text with every kind of break into three pieces.
+TEST(TrafficTextSave, LineEndsBecomeLfWhereverThePiecesAreCut) {
+    const std::string text = "a\r\nb\rc\nd\r\r\ne\n\r\r";
+    const std::string expected = "a\nb\nc\nd\n\ne\n\n\n";
+    for (std::size_t first = 0; first <= text.size(); ++first) {
+        for (std::size_t second = first; second <= text.size(); ++second) {
+            LfLineEnds lineEnds;
+            std::string out;
+            auto put = [&out](const char* data, std::size_t length) { out.append(data, length); };
+            lineEnds.feed(text.data(), first, put);
+            lineEnds.feed(text.data() + first, second - first, put);
+            lineEnds.feed(text.data() + second, text.size() - second, put);
+            lineEnds.finish(put);
+            ASSERT_EQ(out, expected) << first << " " << second;
+        }
+    }
 }
 
 TEST(TrafficTextSave, WritesTheWholeTextWithLfLineEndsToANewFile) {
