@@ -92,6 +92,7 @@ void TrafficView::appendText(std::string_view latin1) {
     // any selection stay on the text the operator put them on.
     const bool caretRides = !hasSelection() && caret_ == oldSize;
     store_.append(latin1);
+    if (store_.spillProblem() != toldSpillProblem_) tellSpillProblem();
     if (caretRides) {
         caret_ = anchor_ = store_.size();
         preferredColumn_ = -1;

@@ -204,6 +204,7 @@ private:
     void finishSave(const QString& path, bool complete, bool stopped, const QString& error);
     void tell(const QString& title, const QString& text) const;
     void placeFindBar();
+    void tellSpillProblem();
     bool refusesEditAt(qint64 from);
 
     window::TrafficTextStore store_;
@@ -232,6 +233,7 @@ private:
     bool saveRunning_ = false;
     SaveFileQuestion saveFileQuestion_;
     Notice notice_;
+    std::string toldSpillProblem_;
     QPointer<QProgressDialog> saveProgress_;
     // Last: the workers stop and are joined before anything they report to goes.
     std::jthread findWorker_;

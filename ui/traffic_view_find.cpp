@@ -42,6 +42,15 @@ void TrafficView::tell(const QString& title, const QString& text) const {
     box->open();
 }
 
+// Says once per reason why the text stays in memory (or was not read back).
+void TrafficView::tellSpillProblem() {
+    toldSpillProblem_ = store_.spillProblem();
+    if (toldSpillProblem_.empty()) return;
+    QString text = QString::fromStdString(toldSpillProblem_);
+    text[0] = text[0].toUpper();
+    tell(QStringLiteral("Traffic window"), text + QStringLiteral("."));
+}
+
 // Refuses (with a beep) an edit that would change text kept in the file.
 bool TrafficView::refusesEditAt(qint64 from) {
     if (from >= store_.editableFrom()) return false;

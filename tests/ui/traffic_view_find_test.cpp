@@ -193,5 +193,24 @@ TEST_F(TrafficViewFindTest, SaveTextAsWritesAllTheTextToANewFileAndNeverOverAnot
     EXPECT_TRUE(std::filesystem::is_empty(scratch + "/cache"));
 }
 
+// A cache folder that cannot be made: the operator is told once, and the text
+// stays whole in memory and can still be typed into anywhere.
+TEST_F(TrafficViewFindTest, ACacheFolderThatCannotBeUsedIsToldOnceAndTheTextStaysInMemory) {
+    const std::string notAFolder = scratch + "/a-file";
+    std::ofstream(notAFolder) << "x";
+    view.setSpill([notAFolder] { return window::SpillFile::open(notAFolder + "/ostrel"); }, 64 * 1024);
+    appendTraffic(1 << 20, {});
+    ASSERT_EQ(notices.size(), 1U);
+    EXPECT_TRUE(notices[0].contains("Traffic window: The traffic window keeps its text in memory"))
+        << notices[0].toStdString();
+    EXPECT_TRUE(notices[0].contains("a-file")) << notices[0].toStdString();
+    EXPECT_EQ(view.store().spilledBytes(), 0);
+    EXPECT_EQ(view.text(), expected);
+    view.setFocus();
+    view.setCaretPosition(0);
+    QTest::keyClicks(&view, "start ");
+    EXPECT_EQ(view.text(), "start " + expected);
+}
+
 }  // namespace
 }  // namespace ostrel::ui
