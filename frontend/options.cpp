@@ -154,7 +154,11 @@ std::string placePositionalPorts(const RawOptions& raw, Options& o) {
     if (taken)
         return "'" + ports.front() + "': a port is named both as an argument and with " + taken +
                " (use one or the other)";
-    if (!o.modeGiven) o.mode = ports.size() == 1 ? kDteEmulation : kIntercede;
+    if (!o.modeGiven) {
+        o.mode = ports.size() == 1 ? kDteEmulation : kIntercede;
+        // Two ports choose Intercede as --mode would, so the window starts in it too.
+        o.modeGiven = ports.size() == 2;
+    }
     const bool dteSide = ModeUsesSide(o.mode, kDteSide), dceSide = ModeUsesSide(o.mode, kDceSide);
     if (ports.size() == 2 && !(dteSide && dceSide))
         return "'" + ports[1] + "': " + std::string(modeName(o.mode)) + " opens one port, and two are named";

@@ -38,8 +38,8 @@ struct VirtualRequest {
 
 struct Options {
     engine::OperatingMode mode = engine::kDteEmulation;
-    bool modeGiven = false;
-    std::string dte;  // "COMn" or a device path; empty when not given
+    bool modeGiven = false;  // by --mode, or by naming two ports (Intercede)
+    std::string dte;         // "COMn" or a device path; empty when not given
     std::string dce;
     std::uint32_t baud = 9600;
     std::uint8_t parity = engine::kNoParity;

@@ -76,11 +76,11 @@ Result<std::shared_ptr<SpillFile>> SpillFile::open(const std::string& folder) {
         if (!named) return named.error();
         file = std::move(named.value());
     }
-    return std::make_shared<SpillFile>(std::move(file));
+    return std::make_shared<SpillFile>(std::move(file), folder);
 }
 
-SpillFile::SpillFile(platform::UniqueFd fd)
-    : fd_(std::move(fd)), writer_([this](std::stop_token stop) { writeLoop(std::move(stop)); }) {}
+SpillFile::SpillFile(platform::UniqueFd fd, std::string folder)
+    : fd_(std::move(fd)), folder_(std::move(folder)), writer_([this](std::stop_token stop) { writeLoop(std::move(stop)); }) {}
 
 SpillFile::~SpillFile() {
     {
@@ -123,6 +123,7 @@ void SpillFile::writeLoop(std::stop_token stop) {
         } else {
             // Kept in memory, with everything after it: nothing appended is lost.
             writeError_ = written.error();
+            writeError_->path = folder_;
             for (Pending& left : pending_) unwritten_.push_back(std::move(left));
             pending_.clear();
             pendingBytes_ = 0;

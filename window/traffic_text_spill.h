@@ -39,7 +39,7 @@ public:
     // path, else $HOME/.cache/ostrel; empty when neither applies.
     static std::string defaultFolder(const char* xdgCacheHome, const char* home);
 
-    explicit SpillFile(platform::UniqueFd fd);
+    SpillFile(platform::UniqueFd fd, std::string folder);
     ~SpillFile();
     SpillFile(const SpillFile&) = delete;
     SpillFile& operator=(const SpillFile&) = delete;
@@ -61,6 +61,7 @@ private:
     void writeLoop(std::stop_token stop);
 
     platform::UniqueFd fd_;
+    std::string folder_;  // named in errors
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::deque<Pending> pending_;    // in offset order; the front is being written

@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                  }},
         GoodCase{{"COM3", "/dev/ttyACM0"},
                  [](const Options& o) {
-                     return o.mode == kIntercede && o.dte == "COM3" && o.dce == "/dev/ttyACM0" &&
+                     return o.mode == kIntercede && o.modeGiven && o.dte == "COM3" && o.dce == "/dev/ttyACM0" &&
                             o.sendTarget == kToDte;
                  }},
         GoodCase{{"rfc2217://host:4000"}, [](const Options& o) { return o.dte == "rfc2217://host:4000"; }},
