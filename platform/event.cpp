@@ -1,8 +1,12 @@
 #include "platform/event.h"
 
+#include <linux/futex.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <system_error>
 
@@ -12,14 +16,33 @@ namespace ostrel::platform {
 
 Event::Event(Reset reset, bool initiallySet) : mode_(reset), state_(initiallySet ? kSet : 0) {}
 
+namespace {
+
+// The kernel's wait on a word: sleeps while *word == expected (or until woken).
+void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected) {
+    (void)::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected, nullptr,
+                    nullptr, 0);
+}
+
+void futexWakeAll(std::atomic<std::uint32_t>& word) {
+    (void)::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
+                    nullptr, 0);
+}
+
+}  // namespace
+
+// A waiter that must sleep marks the word kWaiting first; set() enters the
+// kernel only when that mark is there, and wakes every sleeper (an auto-reset
+// event is then taken by one, and the others sleep again). Unlike
+// std::atomic::wait this never spins nor yields before sleeping: on a
+// machine with few cores those yields cost more than the sleep.
 void Event::set() {
+    const std::uint32_t before = state_.fetch_or(kSet);
     // Already set: every waiter has been woken by that set, or finds it set.
-    if (state_.fetch_or(kSet) & kSet) return;
-    // A notify with nobody waiting does not enter the kernel.
-    if (mode_ == Reset::Auto) {
-        state_.notify_one();
-    } else {
-        state_.notify_all();
+    if (before & kSet) return;
+    if (before & kWaiting) {
+        state_.fetch_and(~kWaiting);
+        futexWakeAll(state_);
     }
 }
 
@@ -33,13 +56,16 @@ bool Event::wait(std::stop_token stop) {
         // Only a wait that has to sleep needs to hear of a stop request.
         const std::stop_callback onStop(stop, [this] {
             state_.fetch_or(kStopped);
-            state_.notify_all();
+            futexWakeAll(state_);
         });
         for (;;) {
             seen = state_.load();
             if (seen & kSet) break;
             if (stop.stop_requested()) return false;
-            state_.wait(seen);
+            seen = state_.fetch_or(kWaiting) | kWaiting;
+            if (seen & kSet) break;
+            // Returns at once when the word changed since (a set, a stop).
+            futexWait(state_, seen);
         }
     }
     if (mode_ == Reset::Auto) {

@@ -2,7 +2,7 @@
 // Events in the manner of the serial engine's needs: an auto- or manual-reset
 // event on one atomic word (set, reset and a wait that finds the event set
 // take no lock; only a wait that must sleep, and the set that ends it, reach
-// the kernel), and a WakeFd (eventfd) for the places where a wake-up must be
+// the kernel, through a futex), and a WakeFd (eventfd) for the places where a wake-up must be
 // poll()ed together with a port.
 
 #include <atomic>
@@ -27,6 +27,7 @@ public:
 private:
     static constexpr std::uint32_t kSet = 1;
     static constexpr std::uint32_t kStopped = 2;  // a stop request woke the waiters
+    static constexpr std::uint32_t kWaiting = 4;  // a waiter may sleep in the kernel
     const Reset mode_;
     std::atomic<std::uint32_t> state_;
 };
