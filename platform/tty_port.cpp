@@ -334,7 +334,13 @@ void TtyPort::purge() {
         }
         return;
     }
-    (void)io::flushInputOutput(fd_.get());
+    if (pseudo_) {
+        // A pseudo-terminal has no transmitter: what was written already waits
+        // in the other end's input, and an output flush would discard it there.
+        (void)io::flushInput(fd_.get());
+    } else {
+        (void)io::flushInputOutput(fd_.get());
+    }
     decoder_.reset();
     takeCounterBaseline();
 }

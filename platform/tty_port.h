@@ -100,8 +100,9 @@ public:
     // where the driver has no counters (pseudo-terminals).
     bool takeCountedLineErrors();
 
-    // Discards pending input and output (tcflush TCIOFLUSH) and takes a new
-    // error-counter baseline.
+    // Discards pending input and output (tcflush TCIOFLUSH; on a
+    // pseudo-terminal input only, since its output is already in the other
+    // end's input) and takes a new error-counter baseline.
     void purge();
 
 private:

@@ -174,6 +174,28 @@ TEST_F(TtyPortTest, PurgeDiscardsPendingInput) {
     EXPECT_EQ(readText(port, 3), "new");
 }
 
+// On a pseudo-terminal what was written has reached the other program (it
+// waits in the master's input), so a purge must not take it back: the kernel
+// flushes the peer's pending input on an output flush of the slave.
+TEST_F(TtyPortTest, PurgeOnAPseudoTerminalKeepsWhatWasWrittenForTheOtherEnd) {
+    TtyPort port = openSlave();
+    ASSERT_TRUE(port.isPseudoTerminal());
+    std::vector<std::uint8_t> written;
+    std::uint8_t value = 0;
+    // Fill what the master holds unread, as a far program that lags does.
+    for (;;) {
+        std::vector<std::uint8_t> block(1024);
+        for (std::uint8_t& byte : block) byte = value++;
+        const ssize_t n = ::write(port.fd(), block.data(), block.size());
+        if (n <= 0) break;
+        written.insert(written.end(), block.begin(), block.begin() + n);
+        if (written.size() > (1u << 20)) break;
+    }
+    ASSERT_GT(written.size(), 4096u);
+    port.purge();
+    EXPECT_EQ(readFd(pty_.master.get(), written.size()), written);
+}
+
 TEST_F(TtyPortTest, ConfigureSetsAnyRateAndTheFlowFlagsAndReportsNothingOnAPseudoTerminal) {
     TtyPort port = openSlave();
     // Ptys drop 7 bits and parity; that is not reported.
