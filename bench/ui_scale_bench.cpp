@@ -28,18 +28,15 @@
 #include <vector>
 
 #include "ui/traffic_view.h"
+#include "ui_bench_feed.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using ostrel::bench::Clock;
+using ostrel::bench::kMiB;
+using ostrel::bench::kPiece;
+using ostrel::bench::microseconds;
 using ostrel::ui::TrafficView;
-
-constexpr qint64 kMiB = 1024 * 1024;
-constexpr std::size_t kPiece = 10 * 1024;
-
-double microseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::micro>(duration).count();
-}
 
 struct Spread {
     double median = 0;
@@ -258,9 +255,10 @@ int main(int argc, char** argv) {
             QApplication::processEvents();
             longestTurnMs = std::max(longestTurnMs, microseconds(Clock::now() - turn) / 1000);
         }
-        std::printf("re-wrap after a resize: new width shown after %.2f s (incl. the 200 ms pause), all laid "
-                    "out after %.1f s, longest event-loop turn meanwhile %.1f ms\n",
-                    applied, std::chrono::duration<double>(Clock::now() - start).count(), longestTurnMs);
+        std::printf(
+            "re-wrap after a resize: new width shown after %.2f s (incl. the 200 ms pause), all laid "
+            "out after %.1f s, longest event-loop turn meanwhile %.1f ms\n",
+            applied, std::chrono::duration<double>(Clock::now() - start).count(), longestTurnMs);
     }
 
     std::printf("shown_gib=%.2f rss_mib=%ld append_us_p50=%.1f append_us_p99=%.1f paint_ms_p99=%.2f\n",

@@ -24,18 +24,15 @@
 #include <vector>
 
 #include "ui/traffic_view.h"
+#include "ui_bench_feed.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using ostrel::bench::Clock;
+using ostrel::bench::kMiB;
+using ostrel::bench::kPiece;
+using ostrel::bench::microseconds;
 using ostrel::ui::TrafficView;
-
-constexpr qint64 kMiB = 1024 * 1024;
-constexpr std::size_t kPiece = 10 * 1024;
-
-double microseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::micro>(duration).count();
-}
 
 // Mean time of `runs` calls of `work`, in microseconds.
 double timeEach(int runs, const std::function<void()>& work) {

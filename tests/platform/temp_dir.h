@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace ostrel::platform::test {
@@ -28,5 +30,13 @@ public:
 private:
     std::string path_;
 };
+
+// The whole content of a file ("" when it cannot be read).
+inline std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
 
 }  // namespace ostrel::platform::test

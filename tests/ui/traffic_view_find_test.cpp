@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/temp_dir.h"
 #include "ui/traffic_find_bar.h"
 #include "ui/traffic_view.h"
 
@@ -27,8 +28,7 @@ namespace {
 class TrafficViewFindTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-view-XXXXXX").string();
-        scratch = ::mkdtemp(pattern.data());
+        scratch = scratchDir.path();
         const std::string cache = scratch + "/cache";
         view.setSpill([cache] { return window::SpillFile::open(cache); }, 64 * 1024);
         view.setNotice([this](QWidget*, const QString& title, const QString& text) {
@@ -38,7 +38,6 @@ protected:
         view.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     }
-    void TearDown() override { std::filesystem::remove_all(scratch); }
 
     // Lines of HEX-like traffic with `marks` put in at the given offsets.
     void appendTraffic(qint64 bytes, const std::vector<std::pair<qint64, std::string>>& marks) {
@@ -59,6 +58,7 @@ protected:
 
     std::string selected() const { return view.selectedText(); }
 
+    platform::test::TempDir scratchDir;
     std::string scratch;
     std::string expected;
     std::vector<QString> notices;
@@ -156,12 +156,7 @@ TEST_F(TrafficViewFindTest, CopyTakesUpToItsLimitAndSaysSo) {
     EXPECT_TRUE(notices[0].contains("Save Text As")) << notices[0].toStdString();
 }
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
+using platform::test::fileText;
 
 TEST_F(TrafficViewFindTest, SaveTextAsWritesAllTheTextToANewFileAndNeverOverAnother) {
     appendTraffic(2 << 20, {});

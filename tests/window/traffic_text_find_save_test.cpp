@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/temp_dir.h"
 #include "window/line_ends.h"
 #include "window/traffic_text_export.h"
 #include "window/traffic_text_search.h"
@@ -23,18 +24,8 @@
 namespace ostrel::window {
 namespace {
 
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-find-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() { std::filesystem::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using ScratchFolder = platform::test::TempDir;
+using platform::test::fileText;
 
 // A store whose text is mostly in the file.
 void fill(TrafficTextStore& store, const ScratchFolder& scratch, const std::string& text,
@@ -118,13 +109,6 @@ TEST(TrafficTextFind, MatchesAcrossBlocksAndTheFilesEndAreFoundAndAStopIsHeard) 
     const SearchOutcome stopped = findInText(snapshot, {"absent", false}, 0, false, stop.get_token());
     EXPECT_TRUE(stopped.stopped);
     EXPECT_EQ(stopped.match, -1);
-}
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
 }
 
 // Every way of cutting a text with every kind of break into three pieces.

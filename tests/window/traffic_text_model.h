@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -125,6 +126,14 @@ inline void expectMatches(const TrafficTextStore& store, const Model& model, con
             EXPECT_EQ(store.positionAtCell(row, cell), position) << step << " cell " << cell;
         }
     }
+}
+
+// Up to maxLength bytes of letters, blanks, TABs and every kind of line break.
+inline std::string randomText(std::mt19937& random, std::size_t maxLength) {
+    static const std::string alphabet = "ab\r\n\r\nxyz  \t";
+    std::string text(random() % (maxLength + 1), ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    return text;
 }
 
 }  // namespace ostrel::window::testing

@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "platform/temp_dir.h"
 #include "traffic_text_model.h"
 #include "window/traffic_text_store.h"
 
@@ -22,20 +23,12 @@ namespace {
 
 using testing::expectMatches;
 using testing::Model;
+using testing::randomText;
 
-// A scratch folder of the test's own, removed at the end.
-class ScratchFolder {
+// A scratch folder of the test's own, with the cache folder inside.
+class ScratchFolder : public platform::test::TempDir {
 public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ostrel-spill-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() { std::filesystem::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    std::string cache() const { return path_ + "/cache/ostrel"; }
-
-private:
-    std::string path_;
+    std::string cache() const { return path() + "/cache/ostrel"; }
 };
 
 std::size_t entriesIn(const std::string& folder) {
@@ -64,7 +57,6 @@ std::string snapshotText(const TextSnapshot& snapshot, std::int64_t block) {
 TEST(TrafficTextSpill, RandomEditsMatchThePlainModelWhileOlderTextIsInTheFile) {
     ScratchFolder scratch;
     std::mt19937 random(99);
-    const std::string alphabet = "ab\r\n\r\nxyz  \t";
     std::int64_t mostSpilled = 0;
     for (int round = 0; round < 30; ++round) {
         const int chunkBytes = 1 + static_cast<int>(random() % 9);
@@ -73,8 +65,7 @@ TEST(TrafficTextSpill, RandomEditsMatchThePlainModelWhileOlderTextIsInTheFile) {
         TrafficTextStore store(model.columns, chunkBytes);
         store.setSpill(opener(scratch.cache()), static_cast<std::int64_t>(random() % 24));
         for (int step = 0; step < 60; ++step) {
-            std::string text(random() % 12, ' ');
-            for (char& c : text) c = alphabet[random() % alphabet.size()];
+            std::string text = randomText(random, 11);
             const auto size = static_cast<std::int64_t>(model.text.size());
             const int kind = static_cast<int>(random() % 10);
             std::string what;

@@ -18,6 +18,7 @@ namespace {
 using testing::expectMatches;
 using testing::key;
 using testing::Model;
+using testing::randomText;
 
 TEST(TrafficTextStore, RecognisesEveryKindOfLineBreak) {
     using Case = std::pair<std::string, std::vector<std::int64_t>>;
@@ -43,15 +44,13 @@ TEST(TrafficTextStore, RecognisesEveryKindOfLineBreak) {
 // Random edits of tiny chunks, checked against the model after every step.
 TEST(TrafficTextStore, RandomEditsMatchThePlainModel) {
     std::mt19937 random(20240607);
-    const std::string alphabet = "ab\r\n\r\nxyz  \t";
     for (int round = 0; round < 40; ++round) {
         const int chunkBytes = 1 + static_cast<int>(random() % 9);
         Model model;
         model.columns = 1 + static_cast<int>(random() % 12);
         TrafficTextStore store(model.columns, chunkBytes);
         for (int step = 0; step < 60; ++step) {
-            std::string text(random() % 12, ' ');
-            for (char& c : text) c = alphabet[random() % alphabet.size()];
+            std::string text = randomText(random, 11);
             const auto size = static_cast<std::int64_t>(model.text.size());
             const int kind = static_cast<int>(random() % 10);
             std::string what;
@@ -179,14 +178,12 @@ TEST(TrafficTextStore, EmptyLinesStayWithinThreeBytesPerCharacter) {
 // pieces: when it is done, every row is as in the model.
 TEST(TrafficTextStore, ALayoutInPiecesEndsLikeTheModelWhateverHappensBetween) {
     std::mt19937 random(808);
-    const std::string alphabet = "ab\r\n\r\nxyz  \t";
     for (int round = 0; round < 60; ++round) {
         Model model;
         model.columns = 1 + static_cast<int>(random() % 12);
         TrafficTextStore store(model.columns, 1 + static_cast<int>(random() % 9));
         for (int i = 0; i < 20; ++i) {
-            std::string text(random() % 12, ' ');
-            for (char& c : text) c = alphabet[random() % alphabet.size()];
+            std::string text = randomText(random, 11);
             store.append(text);
             model.text += text;
         }
@@ -196,8 +193,7 @@ TEST(TrafficTextStore, ALayoutInPiecesEndsLikeTheModelWhateverHappensBetween) {
         store.beginWrapColumns(model.columns, near, near + static_cast<std::int64_t>(random() % 10));
         int steps = 0;
         while (store.layoutPending()) {
-            std::string text(random() % 5, ' ');
-            for (char& c : text) c = alphabet[random() % alphabet.size()];
+            std::string text = randomText(random, 4);
             const auto now = static_cast<std::int64_t>(model.text.size());
             if (random() % 2) {
                 store.append(text);
