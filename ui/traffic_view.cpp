@@ -305,8 +305,9 @@ void TrafficView::paintEvent(QPaintEvent* event) {
     const int lastOnScreen = std::max(0, (area.bottom() - kMargin) / rowHeight_);
     if (topRow_ + firstOnScreen < store_.rowCount()) {
         window::TextRow row = store_.row(topRow_ + firstOnScreen);
+        // Rows, not lines: a line without breaks may be hundreds of MiB long.
         const qint64 lastShown =
-            store_.row(std::min<qint64>(topRow_ + lastOnScreen, store_.rowCount() - 1)).line.next;
+            store_.row(std::min<qint64>(topRow_ + lastOnScreen, store_.rowCount() - 1)).end;
         const Spans matches = matchesBetween(row.start, lastShown);
         std::string buffer;
         for (int onScreen = firstOnScreen; onScreen <= lastOnScreen; ++onScreen) {
