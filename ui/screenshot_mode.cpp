@@ -148,6 +148,25 @@ void ScreenshotMode::captureContextMenu() {
         if (!picture.save(directory_ + "/context-menu.png"))
             std::fprintf(stderr, "ostrel: cannot write %s/context-menu.png\n", qPrintable(directory_));
         if (view && view->contextMenu()) view->contextMenu()->close();
+        captureFindBar();
+    });
+}
+
+// The Find bar over the traffic window: the demo's "OK" replies found, the
+// one found selected and the others in view highlighted.
+void ScreenshotMode::captureFindBar() {
+    TrafficView* view = window_ ? window_->trafficView() : nullptr;
+    if (!view) return captureMaximised();
+    view->setCaretPosition(view->size());
+    view->showFindBar();
+    view->findBar()->setNeedle(QStringLiteral("0x4F 0x4B"));
+    view->findNext(true);
+    QTimer::singleShot(700, this, [this] {
+        if (!window_) return;
+        QPixmap desktop;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) desktop = screen->grabWindow(0);
+        save(window_, desktop, directory_ + "/find-bar.png");
+        if (TrafficView* view = window_->trafficView(); view && view->findBar()) view->findBar()->hide();
         captureMaximised();
     });
 }

@@ -36,6 +36,7 @@ private:
     void capture();
     void writeLayout();
     void captureContextMenu();
+    void captureFindBar();
     void captureMaximised();
 
     QPointer<Cmainwin> window_;

@@ -239,6 +239,7 @@ TEST_F(WindowProgram, OnASmallScreenEveryControlIsOnTheScreenAndMaximisedTheWind
     EXPECT_GE(maximised.height(), available.h * scale * 0.9);
     EXPECT_GE(maximised.width(), available.w * scale * 0.9);
     EXPECT_FALSE(QImage(QString::fromStdString(shots + "/context-menu.png")).isNull());
+    EXPECT_FALSE(QImage(QString::fromStdString(shots + "/find-bar.png")).isNull());
 }
 
 TEST_F(WindowProgram, ADisplayThatCannotBeReachedFallsBackToHeadless) {
