@@ -80,7 +80,9 @@ Result<std::shared_ptr<SpillFile>> SpillFile::open(const std::string& folder) {
 }
 
 SpillFile::SpillFile(platform::UniqueFd fd, std::string folder)
-    : fd_(std::move(fd)), folder_(std::move(folder)), writer_([this](std::stop_token stop) { writeLoop(std::move(stop)); }) {}
+    : fd_(std::move(fd)),
+      folder_(std::move(folder)),
+      writer_([this](std::stop_token stop) { writeLoop(std::move(stop)); }) {}
 
 SpillFile::~SpillFile() {
     {
