@@ -140,6 +140,7 @@ void SpillFile::flush() const {
 }
 
 platform::Status SpillFile::readAt(std::int64_t offset, std::span<char> out) const {
+    if (out.empty()) return {};
     {
         // Bytes still waiting (or never written) are served from memory.
         std::lock_guard lock(mutex_);

@@ -117,9 +117,13 @@ void TrafficTextStore::loadSlot(CacheSlot& slot, std::size_t chunk) const {
     platform::Status read = spill_->readAt(record.bytesAt, slot.data.bytes);
     if (read) read = spill_->readAt(record.marksAt, marks);
     if (read) {
-        std::memcpy(slot.data.breaks.data(), marks.data(), record.breakCount * sizeof(std::uint16_t));
-        std::memcpy(slot.data.wraps.data(), marks.data() + record.breakCount * sizeof(std::uint16_t),
-                    record.wrapCount * sizeof(std::uint16_t));
+        // (An empty vector's data() may be null, which memcpy must not get.)
+        if (record.breakCount > 0)
+            std::memcpy(slot.data.breaks.data(), marks.data(), record.breakCount * sizeof(std::uint16_t));
+        if (record.wrapCount > 0) {
+            std::memcpy(slot.data.wraps.data(), marks.data() + record.breakCount * sizeof(std::uint16_t),
+                        record.wrapCount * sizeof(std::uint16_t));
+        }
         return;
     }
     // The file failed (an I/O error): the chunk is shown as '?', its marks
