@@ -41,14 +41,14 @@ void TrafficTextStore::clear() {
     wraps_.assign({0});
     rows_.assign({1});
     tail_ = {};
-    relayFrom_ = relayTo_ = 0;
+    layoutFrom_ = layoutTo_ = 0;
 }
 
 void TrafficTextStore::setWrapColumns(int columns) {
     columns = std::max(1, columns);
     if (columns == columns_) return;
     columns_ = columns;
-    relayFrom_ = relayTo_ = 0;
+    layoutFrom_ = layoutTo_ = 0;
     layOut(0, size(), size());
 }
 
@@ -83,8 +83,8 @@ void TrafficTextStore::replace(std::int64_t position, std::int64_t removeCount, 
                 mark = std::max(position, mark - removeCount) + static_cast<std::int64_t>(text.size());
             }
         };
-        shift(relayFrom_);
-        shift(relayTo_);
+        shift(layoutFrom_);
+        shift(layoutTo_);
         rewriteRange(position, removeCount, text);
     }
     spillIfOverBudget();

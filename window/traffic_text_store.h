@@ -96,7 +96,7 @@ public:
     void beginWrapColumns(int columns, std::int64_t nearFrom, std::int64_t nearTo);
     // Lays out about `bytes` more (whole lines); false once nothing is left.
     bool continueLayout(std::int64_t bytes);
-    bool layoutPending() const { return relayFrom_ < relayTo_; }
+    bool layoutPending() const { return layoutFrom_ < layoutTo_; }
     // Cells a TAB takes when it stands at `column` of a row.
     int tabCells(std::int64_t column) const {
         return static_cast<int>(
@@ -236,9 +236,9 @@ private:
     PrefixSums wraps_;
     PrefixSums rows_;  // line starts (the first line counts in chunk 0) plus wraps
     WrapState tail_;   // of the last row of the text
-    // [relayFrom_, relayTo_): lines that may still have rows of an older width.
-    std::int64_t relayFrom_ = 0;
-    std::int64_t relayTo_ = 0;
+    // [layoutFrom_, layoutTo_): lines that may still have rows of an older width.
+    std::int64_t layoutFrom_ = 0;
+    std::int64_t layoutTo_ = 0;
 
     SpillOpener openSpill_;
     std::int64_t residentBudget_ = 0;  // 0: no spilling

@@ -165,18 +165,18 @@ void TrafficTextStore::beginWrapColumns(int columns, std::int64_t nearFrom, std:
     const std::int64_t from = lineAt(std::clamp<std::int64_t>(nearFrom, 0, last.start)).start;
     const std::int64_t to = lineAt(std::clamp<std::int64_t>(nearTo, from, last.start)).end;
     if (from < last.start) layOut(from, to, to);
-    relayFrom_ = 0;
-    relayTo_ = last.start;
+    layoutFrom_ = 0;
+    layoutTo_ = last.start;
 }
 
 bool TrafficTextStore::continueLayout(std::int64_t bytes) {
     if (!layoutPending()) return false;
     // From the start of a line (an edit may have joined lines at the mark).
-    const std::int64_t from = lineAt(relayFrom_).start;
-    const TextLine through = lineAt(std::min(from + std::max<std::int64_t>(1, bytes), relayTo_) - 1);
+    const std::int64_t from = lineAt(layoutFrom_).start;
+    const TextLine through = lineAt(std::min(from + std::max<std::int64_t>(1, bytes), layoutTo_) - 1);
     layOut(from, through.end, through.end);
-    relayFrom_ = through.next;
-    if (relayFrom_ >= relayTo_) relayFrom_ = relayTo_ = 0;
+    layoutFrom_ = through.next;
+    if (layoutFrom_ >= layoutTo_) layoutFrom_ = layoutTo_ = 0;
     return layoutPending();
 }
 
