@@ -117,6 +117,7 @@ std::int32_t Engine::CloseAllPorts() {
     for (int side : {kDteSide, kDceSide})
         if (undelivered[side] > 0 && link_)
             link_->appendStatusText(text::notDelivered(channels_[side].portNumber, undelivered[side]));
+    closing_.store(false);
     return kStatusOk;
 }
 
@@ -131,12 +132,14 @@ void Engine::takeWhatWasRead() {
         if (channel.wake) channel.wake->signal();
         channel.receiveThread.join();
     }
-    // Nothing is waited for while the pump cannot take (held, out of memory,
-    // or a relay held back by a far end that takes nothing).
+    // A relay held back by a far end that takes nothing holds back no more:
+    // what was read is shown, and what the far end does not take is counted
+    // as not delivered when its port closes. Nothing is waited for while the
+    // pump cannot take (held, out of memory).
+    closing_.store(true);
     const auto pending = [&](int side) {
         const PortChannel& channel = channels_[side];
-        return channel.open.load() && !RingEmpty(channel.ring) && !pumpHeld_.load() && !outOfMemory_.load() &&
-               !relayBlocked(side);
+        return channel.open.load() && !RingEmpty(channel.ring) && !pumpHeld_.load() && !outOfMemory_.load();
     };
     if (!pending(kDteSide) && !pending(kDceSide)) return;
     // The pump's appends must not wait for this (the UI) thread meanwhile.

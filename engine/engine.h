@@ -174,6 +174,7 @@ private:
     std::vector<std::string> openErrors_;
     std::atomic<bool> pumpHeld_{false};
     std::atomic<bool> outOfMemory_{false};  // the session ran out of memory; reset by OpenSession
+    std::atomic<bool> closing_{false};      // CloseAllPorts is showing what was read: no relay holds back
     std::mutex chunkMutex_;                 // held by the pump while it handles one chunk or a hang-up
     platform::Event pumpEvent_{platform::Event::Reset::Manual};
     std::jthread pump_;

@@ -113,7 +113,7 @@ void Engine::SessionOutOfMemory(int side, std::uint64_t threadId) noexcept {
 }
 
 bool Engine::relayBlocked(int fromSide) const {
-    if (relayQueueLimit_ == 0 || link_->mode() != kIntercede) return false;
+    if (relayQueueLimit_ == 0 || closing_.load() || link_->mode() != kIntercede) return false;
     const PortChannel& destination = channels_[1 - fromSide];
     // The lock keeps the transmitter from going away while it is looked at.
     std::lock_guard lock(destination.mutex);

@@ -99,8 +99,8 @@ TEST_F(SessionClose, UndeliveredBytesAreCountedAfterADrainThatTheClockEnds) {
     const std::size_t undelivered =
         std::stoul(status.substr(prefix.size(), status.size() - prefix.size() - suffix.size()));
     // Counted are the bytes never handed to the port; the port took no more
-    // than its kernel buffer (a pseudo-terminal holds well under 64 KiB, and
-    // the close's purge discards that too, as a UART's queue is discarded).
+    // than its kernel buffer (a pseudo-terminal holds well under 64 KiB, which
+    // its far end can still read after the close).
     EXPECT_LE(undelivered, kRelayed + kSent);
     EXPECT_GE(undelivered, kRelayed + kSent - 64 * 1024);
 }
@@ -121,6 +121,36 @@ TEST_F(SessionClose, AReadingFarEndGetsEverythingRelayedBeforeTheClose) {
     reader.join();
     EXPECT_EQ(arrived.size(), kRelayed);
     EXPECT_EQ(link.statusText(), "");
+}
+
+// A relay held back by a far end that reads nothing holds back the other
+// side's ring; the close still shows everything that side read, and counts
+// what the far end did not take.
+TEST_F(SessionClose, EverythingReadIsShownAtACloseWhileTheRelayIsHeldBack) {
+    makeEngine(true, 64 * 1024);
+    link.setMode(kIntercede);
+    ASSERT_EQ(open(kIntercede), kStatusOk);
+    // The relay stops at 64 KiB queued, then the DTE side's ring fills, then
+    // the kernel's buffers: the far end writes what they take in half a second.
+    (void)far[0]->write(randomBytes(1 << 20, 11), 500ms);
+    PortChannel& dte = EngineTestAccess::channel(*engine, kDteSide);
+    ASSERT_TRUE(waitUntil([&] { return RingFreeRoom(dte.ring) == 0; }));
+    const std::size_t shownBefore = link.chunkBytes();
+
+    auto closed = std::async(std::launch::async, [&] { engine->CloseAllPorts(); });
+    // The ring is shown (the engine's clock stands still meanwhile; not
+    // fatal, so that the clock below still lets the close end) ...
+    EXPECT_TRUE(waitUntil([&] { return link.chunkBytes() >= shownBefore + kRingCapacity - 1; }));
+    // ... then the transmit queue's drain ends with the clock.
+    fakeNow += 200;
+    ASSERT_EQ(closed.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(engine->readSide(kDteSide).bytesReceived, link.chunkBytes());
+    const std::string status = link.statusText();
+    const std::string prefix = "\r\n*** COM2: ";
+    const std::string suffix = " bytes not delivered ***\r\n";
+    ASSERT_TRUE(status.starts_with(prefix) && status.ends_with(suffix)) << status;
+    EXPECT_GE(std::stoul(status.substr(prefix.size(), status.size() - prefix.size() - suffix.size())),
+              kRingCapacity - 1);
 }
 
 TEST_F(SessionClose, NoDrainTowardsAFarEndThatHungUp) {
