@@ -31,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::test::openBareMaster;
 using platform::test::readFd;
+using platform::test::readUntil;
 using platform::test::TempDir;
 using platform::test::writeAll;
 
@@ -61,17 +62,6 @@ std::string withoutTimes(const std::string& out) {
         }
     }
     return result;
-}
-
-// Reads from a fd until `text` has arrived or the time-out passes.
-std::string readUntil(int fd, std::string_view text, std::chrono::milliseconds timeout = 3s) {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        const auto bytes = readFd(fd, 1, 20ms);
-        got.append(bytes.begin(), bytes.end());
-    }
-    return got;
 }
 
 class HeadlessRun : public ::testing::Test {

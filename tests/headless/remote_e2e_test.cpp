@@ -19,22 +19,13 @@ namespace {
 using namespace std::chrono_literals;
 using platform::test::openBareMaster;
 using platform::test::readFd;
+using platform::test::readUntil;
 using platform::test::ScriptedPeer;
 using platform::test::Ser2net;
 using platform::test::writeAll;
 
 constexpr std::string_view kPortOn = "\r\n*** Port is ON  ***\r\n";
 constexpr std::string_view kPortOff = "\r\n*** Port is OFF ***\r\n";
-
-std::string readUntil(int fd, std::string_view text, std::chrono::milliseconds timeout = 20s) {
-    std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        const auto bytes = readFd(fd, 1, 20ms);
-        got.append(bytes.begin(), bytes.end());
-    }
-    return got;
-}
 
 class RemoteRun : public ::testing::Test {
 protected:
@@ -66,9 +57,9 @@ TEST_F(Ser2netRun, IntercedesBetweenALocalPtyAndTheRemotePort) {
     ASSERT_TRUE(child->waitForOutput(kPortOn)) << child->errors() << child->output();
     // What the far device sends reaches the local terminal, and the other way round.
     ASSERT_TRUE(writeAll(server_->master(), "RING\xff"));
-    EXPECT_EQ(readUntil(terminal.master.get(), "RING\xff"), "RING\xff");
+    EXPECT_EQ(readUntil(terminal.master.get(), "RING\xff", 20s), "RING\xff");
     ASSERT_TRUE(writeAll(terminal.master.get(), "ATA\xff\xff"));
-    EXPECT_EQ(readUntil(server_->master(), "ATA\xff\xff"), "ATA\xff\xff");
+    EXPECT_EQ(readUntil(server_->master(), "ATA\xff\xff", 20s), "ATA\xff\xff");
     EXPECT_TRUE(child->waitForOutput(" DTE ->> ATA")) << child->output();
     EXPECT_NE(child->output().find(" DCE ->> RING"), std::string::npos) << child->output();
     child->signal(SIGTERM);

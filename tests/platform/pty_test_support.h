@@ -15,6 +15,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -97,6 +98,17 @@ inline std::vector<std::uint8_t> readFd(int fd, std::size_t count,
     return got;
 }
 
+// Reads from `fd` until `text` has arrived or the time-out passes; what came.
+inline std::string readUntil(int fd, std::string_view text,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        const auto bytes = readFd(fd, 1, std::chrono::milliseconds(20));
+        got.append(bytes.begin(), bytes.end());
+    }
+    return got;
+}
 // Reads through a port (escapes undone) until `count` data bytes arrived.
 inline std::vector<std::uint8_t> readPort(TtyPort& port, std::size_t count, bool* lineError = nullptr,
                                           std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
