@@ -61,6 +61,9 @@ struct Line {
     bool counters = false;
     serial_icounter_struct counts{};
     std::deque<std::uint8_t> feed;
+    // Counts of delivered bytes not read yet: a driver has counted an error
+    // by the time a read hands its byte out, and no earlier than it came.
+    LineCounts pending{};
 };
 
 struct Seam {
@@ -203,7 +206,13 @@ void deliver(const Target& target, std::vector<std::uint8_t> raw, const LineCoun
     std::lock_guard lock(s.mutex);
     Line& line = lineFor(s, key);
     line.feed.insert(line.feed.end(), raw.begin(), raw.end());
-    addLocked(line, counted);
+    if (raw.empty()) {
+        addLocked(line, counted);
+    } else {
+        line.pending = {line.pending.frame + counted.frame, line.pending.parity + counted.parity,
+                        line.pending.overrun + counted.overrun, line.pending.brk + counted.brk,
+                        line.pending.bufOverrun + counted.bufOverrun};
+    }
     s.armed.store(true);
 }
 
@@ -266,6 +275,8 @@ ssize_t __wrap_read(int fd, void* buffer, size_t count) {
             const std::size_t n = std::min(count, line->feed.size());
             std::copy_n(line->feed.begin(), n, static_cast<std::uint8_t*>(buffer));
             line->feed.erase(line->feed.begin(), line->feed.begin() + static_cast<std::ptrdiff_t>(n));
+            addLocked(*line, line->pending);
+            line->pending = {};
             countTaken(s, line->key);
             return static_cast<ssize_t>(n);
         }
